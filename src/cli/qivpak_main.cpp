@@ -1,0 +1,66 @@
+// qivpak_main.cpp - banner, dispatch to the drivers, and the closing steps of quit
+#include "cli/qivpak_main.hpp"
+
+#include "cli/options.hpp"
+#include "cli/run_context.hpp"
+#include "cli/same_file.hpp"
+#include "compress/compressor.hpp"
+#include "decompress/decompressor.hpp"
+
+#include <exception>
+#include <new>
+
+namespace qivpak {
+
+namespace {
+
+// Refuses a run that would overwrite its own input, and drops an info file
+// that would overwrite the input or the output. Nothing has been opened yet.
+void check_same_files(RunContext& ctx, Options& opt) {
+    if (same_existing_file(opt.input, opt.output)) {
+        if (opt.decompress)
+            ctx.console.print("Output file %s is the input file\n", opt.output.c_str());
+        else
+            ctx.console.print("Error: output file %s is the input file\n", opt.output.c_str());
+        ctx.quit(-1);
+    }
+    if (opt.info && (same_existing_file(*opt.info, opt.input) ||
+                     same_file_or_path(*opt.info, opt.output))) {
+        ctx.console.print("Warning: info file %s is the input or output file; no info file is written\n",
+                          opt.info->c_str());
+        opt.info.reset();
+    }
+}
+
+void dispatch(RunContext& ctx, const std::vector<std::string>& args) {
+    ctx.console.write("QIV Creator 0.3 (by Brenlo)\n\n");
+    if (args.size() < 2) print_usage(ctx);
+    Options opt = parse_options(ctx, args);
+    check_same_files(ctx, opt);
+
+    if (opt.decompress) decompress_file(ctx, opt.input, opt.output);
+
+    int nc_count = 0;
+    // The NC area analysis and the media scan join the chain here.
+    compress_file(ctx, opt.input, opt.output, opt.info, opt.level, nc_count);
+}
+
+}  // namespace
+
+int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input) {
+    RunContext ctx(console);
+    int code = 0;
+    try {
+        dispatch(ctx, args);
+    } catch (const QuitRequest& request) {
+        code = request.code;
+    } catch (const std::bad_alloc&) {
+        console.write("Error: out of memory\n");
+        code = -1;
+    }
+    ctx.release();
+    if (ctx.wait_for_key) console.wait_for_key(key_input);
+    return code & 0xFF;
+}
+
+}  // namespace qivpak

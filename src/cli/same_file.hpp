@@ -1,0 +1,15 @@
+// same_file.hpp - guards against a run that would overwrite its own input
+#pragma once
+
+#include <string>
+
+namespace qivpak {
+
+// True when both paths name one existing file (same device and inode).
+bool same_existing_file(const std::string& a, const std::string& b);
+
+// True when both paths are the same file: the same existing file, or the same
+// absolute, lexically normalised path (which also covers a file not yet made).
+bool same_file_or_path(const std::string& a, const std::string& b);
+
+}  // namespace qivpak

@@ -1,0 +1,81 @@
+// file.hpp - one open file with 64-bit positions and exact read/write contracts
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qivpak {
+
+// Random-access, read-only view of bytes: an open image or a buffer in memory.
+class ByteSource {
+public:
+    virtual ~ByteSource() = default;
+    // Reads up to len bytes starting at offset. Returns the count read: len, or
+    // fewer only at the end of the data or on a read error. Never throws.
+    virtual std::size_t read_at(std::uint64_t offset, void* buf, std::size_t len) = 0;
+    // Total number of bytes.
+    virtual std::uint64_t size() const = 0;
+};
+
+// Owns one file descriptor. Writes are buffered; an error is sticky, so once a
+// write or flush has failed every later write, flush and close fails too.
+// Not safe for concurrent use.
+class File : public ByteSource {
+public:
+    enum class Mode {
+        read,      // existing file, read only
+        truncate,  // create or empty, write only
+        append,    // create if missing, write only, every write at the end
+    };
+
+    // Opens path; std::nullopt on failure (errno tells why).
+    static std::optional<File> open(const std::string& path, Mode mode);
+
+    File(File&& other) noexcept;
+    File& operator=(File&& other) noexcept;
+    File(const File&) = delete;
+    File& operator=(const File&) = delete;
+    ~File() override;  // closes; errors are lost, call close() to see them
+
+    // Reads len bytes from the current position, retrying interrupted and
+    // partial reads. Returns len, or fewer at end of file or on error.
+    std::size_t read_full(void* buf, std::size_t len);
+    // Positional read that leaves the current position alone.
+    std::size_t read_at(std::uint64_t offset, void* buf, std::size_t len) override;
+
+    // Queues len bytes for writing. false when this or an earlier write failed.
+    bool write_all(const void* buf, std::size_t len);
+    // Writes out what is queued. false on any write error, now or earlier.
+    bool flush();
+    // Flushes, then closes. false when anything failed.
+    bool close();
+
+    // Moves the position (after flushing queued writes). false on failure.
+    bool seek(std::uint64_t position);
+
+    // Size of the file in bytes, queued writes included; 0 when it cannot be told.
+    std::uint64_t size() const override;
+
+    bool is_open() const { return fd_ >= 0; }
+
+private:
+    explicit File(int fd, bool writable);
+    bool write_direct(const unsigned char* data, std::size_t len);
+
+    int fd_ = -1;
+    bool failed_ = false;                  // a write or flush went wrong
+    std::vector<unsigned char> pending_;   // queued writes, capacity kBufferSize when writable
+    static constexpr std::size_t kBufferSize = 1 << 18;
+};
+
+}  // namespace qivpak
+
+namespace qivpak {
+
+// Formatted text appended to a file (the info file). false when the write failed.
+bool file_printf(File& file, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+}  // namespace qivpak
