@@ -5,6 +5,7 @@
 #include "cli/run_context.hpp"
 #include "cli/same_file.hpp"
 #include "compress/compressor.hpp"
+#include "compress/nc_analysis.hpp"
 #include "decompress/decompressor.hpp"
 
 #include <exception>
@@ -41,7 +42,11 @@ void dispatch(RunContext& ctx, const std::vector<std::string>& args) {
     if (opt.decompress) decompress_file(ctx, opt.input, opt.output);
 
     int nc_count = 0;
-    // The NC area analysis and the media scan join the chain here.
+    if (opt.nc_search) {
+        const int media_count = 0;
+        nc_count = analyze_nc_areas(ctx, opt.input, opt.info, opt.level, media_count,
+                                    static_cast<std::uint32_t>(opt.threshold));
+    }
     compress_file(ctx, opt.input, opt.output, opt.info, opt.level, nc_count);
 }
 

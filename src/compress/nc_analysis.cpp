@@ -1,0 +1,89 @@
+// nc_analysis.cpp - trial compression of every frame and the NC area run rules
+#include "compress/nc_analysis.hpp"
+
+#include "cli/progress_line.hpp"
+#include "compress/frame_deflater.hpp"
+#include "format/qiv_format.hpp"
+
+#include <vector>
+#include <zlib.h>
+
+namespace qivpak {
+
+NcRunCollector::NcRunCollector(NcAreaTable& table, int media_count)
+    : table_(table), media_count_(media_count), area_count_(media_count) {}
+
+void NcRunCollector::add_frame(std::uint32_t f, bool candidate) {
+    if (candidate) {
+        if (run_open_) {
+            ++run_length_;
+        } else {
+            run_open_ = true;
+            run_start_ = f;
+            run_length_ = 1;
+        }
+    } else if (run_open_) {
+        close_run();
+    }
+}
+
+void NcRunCollector::close_run() {
+    run_open_ = false;
+    const NcArea area{run_start_, run_length_};
+    if (area_count_ < MAX_NC_AREAS) {
+        table_[static_cast<std::size_t>(area_count_++)] = area;
+        return;
+    }
+    // Full: the run may replace the shortest area the analysis stored; media
+    // areas are never replaced.
+    if (media_count_ >= MAX_NC_AREAS) return;
+    auto shortest = static_cast<std::size_t>(media_count_);
+    for (std::size_t i = shortest + 1; i < table_.size(); ++i)
+        if (table_[i].num_frames < table_[shortest].num_frames) shortest = i;
+    if (run_length_ > table_[shortest].num_frames) table_[shortest] = area;
+}
+
+int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optional<std::string>& info,
+                     int level, int media_count, std::uint32_t threshold) {
+    const std::uint64_t image_size = open_input_image(ctx, input);
+    if (info) {
+        ctx.info_file = File::open(*info, File::Mode::truncate);
+        if (!ctx.info_file) ctx.console.print("Warning: cannot create info file %s\n", info->c_str());
+    }
+    const auto frames = static_cast<std::uint32_t>(image_size >> 13);
+
+    ProgressLine progress(ctx.console, "Analyzing file...\n");
+    NcRunCollector runs(ctx.nc_areas, media_count);
+    std::vector<std::uint8_t> frame(FRAME_SIZE);
+    std::vector<std::uint8_t> packed(COMP_BUF_SIZE);
+    FrameDeflater deflater(level);
+
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        const std::size_t got = ctx.image_file->read_full(frame.data(), FRAME_SIZE);
+        if (in_nc_area(ctx.nc_areas, f, media_count) != 0) continue;  // media frames are never tried
+        std::size_t packed_len = 0;
+        if (got < FRAME_SIZE || deflater.compress(frame, packed, packed_len) != Z_OK) {
+            ctx.console.print("Error analyzing input file %s.\n", input.c_str());
+            ctx.quit(-1);
+        }
+        runs.add_frame(f, packed_len >= threshold);
+        if (f % 1000 == 0) progress.show(19, 100u * f / frames);
+    }
+    progress.finish(18);
+
+    const int area_count = runs.area_count();
+    if (ctx.info_file) {
+        for (int i = 0; i < area_count; ++i) {
+            const NcArea& area = ctx.nc_areas[static_cast<std::size_t>(i)];
+            file_printf(*ctx.info_file, "NCAREA #%d: framestart=%d,size=%d frames\n", i,
+                        static_cast<int>(area.frame_start), static_cast<int>(area.num_frames));
+        }
+        ctx.info_file->write_all("\n\n", 2);
+    }
+    ctx.console.print("Numbers of NC Areas: %d\n", area_count);
+    ctx.image_file.reset();
+    ctx.info_file.reset();
+    return area_count;
+}
+
+}  // namespace qivpak
