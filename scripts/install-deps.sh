@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# install-deps.sh - installs the Debian packages the build, tests and demo need, when missing
+set -euo pipefail
+
+packages=(cmake ninja-build g++ clang zlib1g-dev libgtest-dev xorriso)
+missing=()
+for pkg in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+done
+if ((${#missing[@]})); then
+    echo "Installing: ${missing[*]}"
+    sudo_cmd=()
+    [[ $(id -u) -eq 0 ]] || sudo_cmd=(sudo)
+    "${sudo_cmd[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}" </dev/null
+fi
