@@ -7,8 +7,10 @@
 #include "compress/compressor.hpp"
 #include "compress/nc_analysis.hpp"
 #include "decompress/decompressor.hpp"
+#include "pipeline/ordered_pipeline.hpp"
 
 #include <exception>
+#include <filesystem>
 #include <new>
 
 namespace qivpak {
@@ -43,6 +45,8 @@ void dispatch(RunContext& ctx, const std::vector<std::string>& args) {
 
     int nc_count = 0;
     if (opt.nc_search) {
+        const std::filesystem::path output_dir = std::filesystem::path(opt.output).parent_path();
+        ctx.trial_dir = (output_dir.empty() ? std::filesystem::path(".") : output_dir).string();
         const int media_count = 0;
         nc_count = analyze_nc_areas(ctx, opt.input, opt.info, opt.level, media_count,
                                     static_cast<std::uint32_t>(opt.threshold));
@@ -54,6 +58,7 @@ void dispatch(RunContext& ctx, const std::vector<std::string>& args) {
 
 int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input) {
     RunContext ctx(console);
+    ctx.threads = worker_count();
     int code = 0;
     try {
         dispatch(ctx, args);

@@ -11,6 +11,7 @@ void RunContext::release() {
     image_file.reset();
     container_file.reset();
     info_file.reset();
+    trial.reset();
     offset_table = {};
     length_table = {};
 }

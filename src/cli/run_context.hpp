@@ -18,6 +18,17 @@ struct QuitRequest {
     int code;
 };
 
+// The compressed frames of a trial-compression analysis, kept so that the
+// compressor does not compress any frame twice. Frame f's stream (for each
+// whole frame f outside the first media_count areas, in order) lies back to
+// back in `file`; its length is entry f of the run's length_table.
+struct TrialFrames {
+    File file;
+    std::uint64_t image_size = 0;  // the image size the analysis saw
+    int media_count = 0;
+    int level = 0;
+};
+
 // What one run of the tool holds. A driver opens its files into these fields
 // and either closes and clears them before it returns, or leaves them to
 // release(), which the front end calls once the run has ended.
@@ -32,6 +43,9 @@ struct RunContext {
     std::vector<std::uint16_t> length_table;
     NcAreaTable nc_areas{};              // media areas first, then the analysis's areas
     bool wait_for_key = false;           // -w: wait for a key before the process ends
+    unsigned threads = 1;                // workers for the frame pipelines
+    std::string trial_dir;               // where the analysis keeps its compressed frames; empty: nowhere
+    std::optional<TrialFrames> trial;    // the analysis's compressed frames, when kept
 
     // Ends the run: never returns. Throws QuitRequest{code}.
     [[noreturn]] void quit(int code);

@@ -2,8 +2,11 @@
 #include "compress/compressor.hpp"
 
 #include "cli/progress_line.hpp"
-#include "compress/frame_deflater.hpp"
+#include "compress/frame_codec.hpp"
 #include "format/qiv_format.hpp"
+#include "pipeline/ordered_pipeline.hpp"
+
+#include <array>
 
 #include <vector>
 #include <zlib.h>
@@ -58,6 +61,47 @@ void print_report(RunContext& ctx, std::uint32_t total_size, std::uint64_t conta
                     static_cast<int>(ratio));
 }
 
+// One frame on its way through the pipeline.
+struct PackJob {
+    std::uint32_t plain_len = 0;
+    bool read_ok = false;
+    bool raw = false;          // stored as its plain bytes
+    bool have_packed = false;  // `packed` already holds the analysis's stream
+    int rc = Z_OK;
+    std::size_t packed_len = 0;
+    std::array<std::uint8_t, FRAME_SIZE> plain;
+    std::array<std::uint8_t, COMP_BUF_SIZE> packed;
+};
+
+// Hands out the analysis's streams in frame order, when there are any for
+// this image and level; frames without one are compressed as usual.
+class TrialReader {
+public:
+    TrialReader(RunContext& ctx, std::uint64_t image_size, int level) : ctx_(ctx) {
+        if (ctx.trial && ctx.trial->image_size == image_size && ctx.trial->level == level &&
+            ctx.trial->file.seek(0)) {
+            trial_ = &*ctx.trial;
+            whole_frames_ = static_cast<std::uint32_t>(image_size >> 13);
+        }
+    }
+
+    // Fills job.packed with frame i's stream when the analysis made one.
+    // Must be called for every frame in order, before its length entry is reused.
+    void take(std::uint32_t i, PackJob& job) {
+        if (trial_ == nullptr || i >= whole_frames_ || in_nc_area(ctx_.nc_areas, i, trial_->media_count)) return;
+        const std::uint16_t len = ctx_.length_table[i];
+        const bool got = trial_->file.read_full(job.packed.data(), len) == len;
+        if (!got) trial_ = nullptr;  // unreadable: compress everything from here on
+        job.have_packed = got && !job.raw;
+        job.packed_len = len;
+    }
+
+private:
+    RunContext& ctx_;
+    TrialFrames* trial_ = nullptr;
+    std::uint32_t whole_frames_ = 0;
+};
+
 }  // namespace
 
 void compress_file(RunContext& ctx, const std::string& input, const std::string& output,
@@ -74,18 +118,31 @@ void compress_file(RunContext& ctx, const std::string& input, const std::string&
         header.nc_count = static_cast<std::uint32_t>(nc_count);
     }
     ctx.offset_table.assign(n, 0);
-    ctx.length_table.assign(n, 0);
+    // The analysis may have left its stream lengths here; they are read before being replaced.
+    ctx.length_table.resize(n, 0);
     write_front(ctx, header, n, nc_count);
 
     ProgressLine progress(ctx.console, "Compressing...\n");
     std::uint64_t position = data_start(n, nc_count > 0);
-    std::vector<std::uint8_t> frame(FRAME_SIZE);
-    std::vector<std::uint8_t> packed(COMP_BUF_SIZE);
-    FrameDeflater deflater(level);
+    TrialReader trial(ctx, image_size, level);
+    OrderedPipeline<PackJob> pipeline(ctx.threads);
+    FrameCompressor compressor(level, pipeline.threads());
 
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t plain_len = frame_plain_length(header.total_size, i);
-        if (ctx.image_file->read_full(frame.data(), plain_len) != plain_len) {
+    auto fill = [&](std::uint32_t i, PackJob& job) {
+        job.plain_len = frame_plain_length(header.total_size, i);
+        job.read_ok = ctx.image_file->read_full(job.plain.data(), job.plain_len) == job.plain_len;
+        job.raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
+        job.have_packed = false;
+        trial.take(i, job);
+        return job.read_ok;
+    };
+    auto process = [&](PackJob& job, unsigned worker) {
+        if (!job.read_ok || job.raw || job.have_packed) return;
+        job.rc = compressor.compress(std::span(job.plain.data(), job.plain_len), job.packed, job.packed_len,
+                                     worker);
+    };
+    auto drain = [&](std::uint32_t i, PackJob& job) {
+        if (!job.read_ok) {
             ctx.console.print("Error: cannot read input file %s\n", input.c_str());
             ctx.quit(-1);
         }
@@ -93,28 +150,24 @@ void compress_file(RunContext& ctx, const std::string& input, const std::string&
             ctx.console.print("Error: output file %s would be larger than the format allows\n", output.c_str());
             ctx.quit(-1);
         }
-
         std::span<const std::uint8_t> stored;
-        const bool raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
-        if (raw) {
+        if (job.raw) {
             // A raw frame is its plain bytes; only a short last frame is shorter than 8192.
-            stored = std::span(frame.data(), plain_len);
+            stored = std::span(job.plain.data(), job.plain_len);
         } else {
-            std::size_t packed_len = 0;
-            const int rc = deflater.compress(std::span(frame.data(), plain_len), packed, packed_len);
-            if (rc == Z_BUF_ERROR) {
+            if (job.rc == Z_BUF_ERROR) {
                 ctx.console.write("Not enough memory in compressed buffer!\n");
                 ctx.quit(-1);
             }
-            if (rc != Z_OK) {
+            if (job.rc != Z_OK) {
                 ctx.console.write("Memory error while compressing.\n");
                 ctx.quit(-1);
             }
-            stored = std::span(packed.data(), packed_len);
+            stored = std::span(job.packed.data(), job.packed_len);
         }
         write_or_fail(ctx, stored.data(), stored.size());
         const auto stored_len = static_cast<std::uint32_t>(stored.size());
-        if (!raw && ctx.info_file)
+        if (!job.raw && ctx.info_file)
             file_printf(*ctx.info_file, "Frame #%d: %d -> %d(%d%%)\n", static_cast<int>(i),
                         static_cast<int>(FRAME_SIZE), static_cast<int>(stored_len),
                         static_cast<int>((stored_len * 100) >> 13));
@@ -127,7 +180,9 @@ void compress_file(RunContext& ctx, const std::string& input, const std::string&
             const unsigned percent = 100u * written / n;
             progress.show(percent == 100 ? 15 : 16, percent);
         }
-    }
+    };
+    pipeline.run(n, fill, process, drain);
+    ctx.trial.reset();
 
     progress.finish(15);
     ctx.console.print("Total frames written: %d\n", static_cast<int>(n));

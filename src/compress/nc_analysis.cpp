@@ -2,8 +2,11 @@
 #include "compress/nc_analysis.hpp"
 
 #include "cli/progress_line.hpp"
-#include "compress/frame_deflater.hpp"
+#include "compress/frame_codec.hpp"
 #include "format/qiv_format.hpp"
+#include "pipeline/ordered_pipeline.hpp"
+
+#include <array>
 
 #include <vector>
 #include <zlib.h>
@@ -43,6 +46,30 @@ void NcRunCollector::close_run() {
     if (run_length_ > table_[shortest].num_frames) table_[shortest] = area;
 }
 
+namespace {
+
+// One frame on its way through the analysis pipeline.
+struct TrialJob {
+    bool media = false;  // inside a media area: never compressed
+    std::size_t got = 0;
+    int rc = Z_OK;
+    std::size_t packed_len = 0;
+    std::array<std::uint8_t, FRAME_SIZE> plain;
+    std::array<std::uint8_t, COMP_BUF_SIZE> packed;
+};
+
+// A place beside the output for the compressed frames, so that the
+// compressor can store them without compressing again. Without one the
+// compressor simply compresses every frame itself.
+std::optional<TrialFrames> make_trial(RunContext& ctx, std::uint64_t image_size, int media_count, int level) {
+    if (ctx.trial_dir.empty()) return std::nullopt;
+    std::optional<File> file = File::temporary_in(ctx.trial_dir);
+    if (!file) return std::nullopt;
+    return TrialFrames{std::move(*file), image_size, media_count, level};
+}
+
+}  // namespace
+
 int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optional<std::string>& info,
                      int level, int media_count, std::uint32_t threshold) {
     const std::uint64_t image_size = open_input_image(ctx, input);
@@ -51,26 +78,39 @@ int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optio
         if (!ctx.info_file) ctx.console.print("Warning: cannot create info file %s\n", info->c_str());
     }
     const auto frames = static_cast<std::uint32_t>(image_size >> 13);
+    ctx.trial = make_trial(ctx, image_size, media_count, level);
+    if (ctx.trial) ctx.length_table.assign(frame_count(static_cast<std::uint32_t>(image_size)), 0);
 
     ProgressLine progress(ctx.console, "Analyzing file...\n");
     NcRunCollector runs(ctx.nc_areas, media_count);
-    std::vector<std::uint8_t> frame(FRAME_SIZE);
-    std::vector<std::uint8_t> packed(COMP_BUF_SIZE);
-    FrameDeflater deflater(level);
+    OrderedPipeline<TrialJob> pipeline(ctx.threads);
+    FrameCompressor compressor(level, pipeline.threads());
 
-    for (std::uint32_t f = 0; f < frames; ++f) {
-        const std::size_t got = ctx.image_file->read_full(frame.data(), FRAME_SIZE);
-        if (in_nc_area(ctx.nc_areas, f, media_count) != 0) continue;  // media frames are never tried
-        std::size_t packed_len = 0;
-        if (got < FRAME_SIZE || deflater.compress(frame, packed, packed_len) != Z_OK) {
+    auto fill = [&](std::uint32_t f, TrialJob& job) {
+        job.got = ctx.image_file->read_full(job.plain.data(), FRAME_SIZE);
+        job.media = in_nc_area(ctx.nc_areas, f, media_count) != 0;
+        return true;  // a short read is reported in its turn (media frames are never checked)
+    };
+    auto process = [&](TrialJob& job, unsigned worker) {
+        if (job.media || job.got < FRAME_SIZE) return;
+        job.rc = compressor.compress(job.plain, job.packed, job.packed_len, worker);
+    };
+    auto drain = [&](std::uint32_t f, TrialJob& job) {
+        if (job.media) return;
+        if (job.got < FRAME_SIZE || job.rc != Z_OK) {
             ctx.console.print("Error analyzing input file %s.\n", input.c_str());
             ctx.quit(-1);
         }
-        runs.add_frame(f, packed_len >= threshold);
+        runs.add_frame(f, job.packed_len >= threshold);
+        if (ctx.trial) {
+            ctx.length_table[f] = static_cast<std::uint16_t>(job.packed_len);
+            if (!ctx.trial->file.write_all(job.packed.data(), job.packed_len)) ctx.trial.reset();
+        }
         if (f % 1000 == 0) progress.show(19, 100u * f / frames);
-    }
+    };
+    pipeline.run(frames, fill, process, drain);
+    if (ctx.trial && !ctx.trial->file.flush()) ctx.trial.reset();
     progress.finish(18);
-
     const int area_count = runs.area_count();
     if (ctx.info_file) {
         for (int i = 0; i < area_count; ++i) {

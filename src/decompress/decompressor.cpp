@@ -2,9 +2,12 @@
 #include "decompress/decompressor.hpp"
 
 #include "cli/progress_line.hpp"
+#include "compress/frame_codec.hpp"
 #include "format/qiv_format.hpp"
+#include "pipeline/ordered_pipeline.hpp"
 
 #include <algorithm>
+#include <array>
 #include <vector>
 #include <zlib.h>
 
@@ -56,6 +59,19 @@ QivHeader load_index(RunContext& ctx) {
     return header;
 }
 
+// One frame on its way through the pipeline.
+struct UnpackJob {
+    std::uint32_t plain_len = 0;
+    std::uint16_t stored_len = 0;
+    bool raw = false;
+    bool seek_ok = false;
+    std::size_t got = 0;  // stored bytes read
+    int rc = Z_OK;
+    std::size_t inflated = 0;
+    std::array<std::uint8_t, COMP_BUF_SIZE> stored;
+    std::array<std::uint8_t, FRAME_SIZE> plain;
+};
+
 }  // namespace
 
 void decompress_file(RunContext& ctx, const std::string& input, const std::string& output) {
@@ -75,33 +91,40 @@ void decompress_file(RunContext& ctx, const std::string& input, const std::strin
     const auto nc_count = static_cast<std::int32_t>(header.nc_count);
 
     ProgressLine progress(ctx.console, "Decompressing...\n");
-    std::vector<std::uint8_t> stored(COMP_BUF_SIZE);
-    std::vector<std::uint8_t> plain(FRAME_SIZE);
     File& container = *ctx.container_file;
     File& image = *ctx.image_file;
+    OrderedPipeline<UnpackJob> pipeline(ctx.threads);
+    std::vector<FrameInflater> inflaters(pipeline.threads());
 
-    for (std::uint32_t i = 0; i < n; ++i) {
-        const std::uint32_t plain_len = frame_plain_length(header.total_size, i);
-        const std::uint16_t stored_len = ctx.length_table[i];
-        if (!container.seek(ctx.offset_table[i])) fail(ctx, "Input seems to be corrupted.\n");
-        const std::size_t got = container.read_full(stored.data(), stored_len);
-
+    auto fill = [&](std::uint32_t i, UnpackJob& job) {
+        job.plain_len = frame_plain_length(header.total_size, i);
+        job.stored_len = ctx.length_table[i];
+        job.raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
+        job.seek_ok = container.seek(ctx.offset_table[i]);
+        job.got = job.seek_ok ? container.read_full(job.stored.data(), job.stored_len) : 0;
+        return true;
+    };
+    auto process = [&](UnpackJob& job, unsigned worker) {
+        if (job.raw || !job.seek_ok || job.got != job.stored_len) return;
+        job.rc = inflaters[worker].inflate(std::span(job.stored.data(), job.stored_len), job.plain, job.inflated);
+    };
+    auto drain = [&](std::uint32_t i, UnpackJob& job) {
+        if (!job.seek_ok) fail(ctx, "Input seems to be corrupted.\n");
         const std::uint8_t* out = nullptr;
-        const bool raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
-        if (raw) {
+        if (job.raw) {
             // A raw frame is its plain bytes; bytes stored past them are not part of the image.
-            if (got < plain_len) fail(ctx, "Input seems to be corrupted.\n");
-            out = stored.data();
+            if (job.got < job.plain_len) fail(ctx, "Input seems to be corrupted.\n");
+            out = job.stored.data();
         } else {
-            if (got != stored_len) fail(ctx, "Input seems to be corrupted.\n");
-            uLongf inflated = FRAME_SIZE;
-            const int rc = uncompress(plain.data(), &inflated, stored.data(), stored_len);
-            if (rc != Z_OK || inflated != plain_len) fail(ctx, "Error while decompressing (corrupt input?)\n");
-            out = plain.data();
+            if (job.got != job.stored_len) fail(ctx, "Input seems to be corrupted.\n");
+            if (job.rc != Z_OK || job.inflated != job.plain_len)
+                fail(ctx, "Error while decompressing (corrupt input?)\n");
+            out = job.plain.data();
         }
-        if (!image.write_all(out, plain_len)) fail(ctx, "I/O error writing to output file.\n");
-        if (!raw && i % 600 == 0) progress.show(18, 100u * i / n);
-    }
+        if (!image.write_all(out, job.plain_len)) fail(ctx, "I/O error writing to output file.\n");
+        if (!job.raw && i % 600 == 0) progress.show(18, 100u * i / n);
+    };
+    pipeline.run(n, fill, process, drain);
 
     progress.finish(17);
     if (!image.close()) fail(ctx, "I/O error writing to output file.\n");

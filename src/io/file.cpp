@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <cstdlib>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -24,6 +25,19 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::nullopt;
     return File(fd, mode != Mode::read);
+}
+
+std::optional<File> File::temporary_in(const std::string& directory) {
+    const std::string dir = directory.empty() ? "." : directory;
+    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        // File systems without nameless files: make a named one and remove the name at once.
+        std::string pattern = dir + "/.qivpak-XXXXXX";
+        fd = ::mkostemp(pattern.data(), O_CLOEXEC);
+        if (fd < 0) return std::nullopt;
+        ::unlink(pattern.c_str());
+    }
+    return File(fd, true);
 }
 
 File::File(int fd, bool writable) : fd_(fd) {

@@ -33,6 +33,9 @@ public:
 
     // Opens path; std::nullopt on failure (errno tells why).
     static std::optional<File> open(const std::string& path, Mode mode);
+    // A nameless file for reading and writing in `directory`: it has no name
+    // from the start, so it disappears however the process ends.
+    static std::optional<File> temporary_in(const std::string& directory);
 
     File(File&& other) noexcept;
     File& operator=(File&& other) noexcept;

@@ -1,0 +1,136 @@
+// ordered_pipeline.hpp - frames read in order, processed in parallel, handed back in order
+//
+// The calling thread reads: fill(i, job) prepares frame i in a free slot of a
+// fixed window of jobs, running ahead of the writer by at most the window.
+// Worker threads process: process(job, worker) turns a filled job into its
+// result (compress or inflate), with no lock held. The calling thread writes:
+// drain(i, job) receives the jobs strictly in frame order, and it alone does
+// anything observable (files, tables, console, errors), so the result is the
+// same at every thread count. Each job slot is owned by exactly one party at
+// a time: the filler while free, a worker while queued, the drainer when
+// done; ownership changes under the one mutex. No allocation per frame.
+//
+// fill returns false to stop reading after that job (a read error to be
+// reported when its turn comes). When drain throws (the run ends), the
+// pipeline tells the workers to stop, joins them and lets the exception
+// through. With one thread everything runs on the calling thread.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <vector>
+
+namespace qivpak {
+
+template <class Job>
+class OrderedPipeline {
+public:
+    // threads: workers to start (1 = none: everything on the calling thread).
+    explicit OrderedPipeline(unsigned threads) : threads_(threads < 1 ? 1 : threads) {
+        jobs_.resize(threads_ == 1 ? 1 : 4 * static_cast<std::size_t>(threads_));
+        state_.assign(jobs_.size(), Slot::free);
+    }
+
+    unsigned threads() const { return threads_; }
+
+    template <class Fill, class Process, class Drain>
+    void run(std::uint32_t count, Fill&& fill, Process&& process, Drain&& drain) {
+        if (threads_ == 1) {
+            for (std::uint32_t i = 0; i < count; ++i) {
+                const bool more = fill(i, jobs_[0]);
+                process(jobs_[0], 0u);
+                drain(i, jobs_[0]);
+                if (!more) return;
+            }
+            return;
+        }
+        filled_ = processing_ = 0;
+        stopping_ = false;
+        Workers<std::remove_reference_t<Process>> workers(*this, process);
+        const std::size_t window = jobs_.size();
+        std::uint32_t drained = 0;
+        bool reading = true;
+        while (drained < count) {
+            while (reading && filled_ < count && filled_ - drained < window) {
+                const std::uint32_t i = filled_;
+                const std::size_t slot = i % window;
+                reading = fill(i, jobs_[slot]);
+                std::lock_guard lock(mutex_);
+                state_[slot] = Slot::queued;
+                ++filled_;
+                work_cv_.notify_one();
+            }
+            if (drained == filled_) break;  // reading stopped and everything is drained
+            const std::size_t slot = drained % window;
+            {
+                std::unique_lock lock(mutex_);
+                done_cv_.wait(lock, [&] { return state_[slot] == Slot::done; });
+            }
+            drain(drained, jobs_[slot]);
+            std::lock_guard lock(mutex_);
+            state_[slot] = Slot::free;
+            ++drained;
+        }
+    }
+
+private:
+    enum class Slot { free, queued, done };
+
+    // Starts the workers; the destructor stops and joins them on every way out.
+    template <class Process>
+    class Workers {
+    public:
+        Workers(OrderedPipeline& pipe, Process& process) : pipe_(pipe) {
+            for (unsigned w = 0; w < pipe.threads_; ++w)
+                threads_.emplace_back([this, &process, w] { loop(process, w); });
+        }
+        ~Workers() {
+            {
+                std::lock_guard lock(pipe_.mutex_);
+                pipe_.stopping_ = true;
+            }
+            pipe_.work_cv_.notify_all();
+            for (auto& t : threads_) t.join();
+        }
+        Workers(const Workers&) = delete;
+        Workers& operator=(const Workers&) = delete;
+
+    private:
+        void loop(Process& process, unsigned w) {
+            const std::size_t window = pipe_.jobs_.size();
+            std::unique_lock lock(pipe_.mutex_);
+            for (;;) {
+                pipe_.work_cv_.wait(lock, [&] { return pipe_.stopping_ || pipe_.processing_ < pipe_.filled_; });
+                if (pipe_.stopping_) return;
+                const std::size_t slot = pipe_.processing_++ % window;
+                lock.unlock();
+                process(pipe_.jobs_[slot], w);
+                lock.lock();
+                pipe_.state_[slot] = Slot::done;
+                pipe_.done_cv_.notify_one();
+            }
+        }
+
+        OrderedPipeline& pipe_;
+        std::vector<std::thread> threads_;
+    };
+
+    unsigned threads_;
+    std::vector<Job> jobs_;
+    std::vector<Slot> state_;          // guarded by mutex_
+    std::uint32_t filled_ = 0;         // jobs handed to the workers; guarded by mutex_
+    std::uint32_t processing_ = 0;     // jobs taken by a worker; guarded by mutex_
+    bool stopping_ = false;            // guarded by mutex_
+    std::mutex mutex_;
+    std::condition_variable work_cv_;  // workers wait for queued jobs
+    std::condition_variable done_cv_;  // the drainer waits for the next job in order
+};
+
+// Workers to use: QIVPAK_THREADS when it holds a number from 1 to 1024, else
+// the CPUs this process may run on.
+unsigned worker_count();
+
+}  // namespace qivpak
