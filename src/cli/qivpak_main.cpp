@@ -7,6 +7,7 @@
 #include "compress/compressor.hpp"
 #include "compress/nc_analysis.hpp"
 #include "decompress/decompressor.hpp"
+#include "iso/media_areas.hpp"
 #include "pipeline/ordered_pipeline.hpp"
 
 #include <exception>
@@ -47,7 +48,9 @@ void dispatch(RunContext& ctx, const std::vector<std::string>& args) {
     if (opt.nc_search) {
         const std::filesystem::path output_dir = std::filesystem::path(opt.output).parent_path();
         ctx.trial_dir = (output_dir.empty() ? std::filesystem::path(".") : output_dir).string();
-        const int media_count = 0;
+        int media_count = 0;
+        if (opt.want_video || opt.want_audio)
+            media_count = find_media_areas(ctx, opt.input, opt.want_video, opt.want_audio);
         nc_count = analyze_nc_areas(ctx, opt.input, opt.info, opt.level, media_count,
                                     static_cast<std::uint32_t>(opt.threshold));
     }

@@ -1,7 +1,8 @@
 // nc_analysis_test.cpp - run rules, the full-table replacement rule and the analysis driver
 #include "compress/nc_analysis.hpp"
 #include "format/qiv_format.hpp"
-#include "support/scratch_dir.hpp"
+#include "support/temp_dir.hpp"
+#include "support/test_data.hpp"
 
 #include <gtest/gtest.h>
 
@@ -11,18 +12,18 @@
 namespace qivpak {
 namespace {
 
-using test::ScratchDir;
+using qivtest::TempDir;
 
 // An image laid out frame by frame: 'R' random (never compresses), 'Z' zeros.
 std::vector<std::uint8_t> image_of(const std::string& pattern, std::size_t tail_bytes = 0) {
     std::vector<std::uint8_t> image;
     std::uint32_t seed = 1;
     for (char c : pattern) {
-        const auto frame = c == 'R' ? test::random_bytes(FRAME_SIZE, seed++)
+        const auto frame = c == 'R' ? qivtest::random_bytes(FRAME_SIZE, seed++)
                                     : std::vector<std::uint8_t>(FRAME_SIZE, 0);
         image.insert(image.end(), frame.begin(), frame.end());
     }
-    const auto tail = test::random_bytes(tail_bytes, 99);
+    const auto tail = qivtest::random_bytes(tail_bytes, 99);
     image.insert(image.end(), tail.begin(), tail.end());
     return image;
 }
@@ -69,8 +70,8 @@ TEST(NcAnalysis, RunRulesOnRealFrames) {
         {"media frames never analysed", "ZRRRZ", 0, 8192, {{1, 3}}, {}},
     };
     for (const Row& row : rows) {
-        ScratchDir dir;
-        test::write_bytes(dir.file("img"), image_of(row.pattern, row.tail));
+        TempDir dir;
+        qivtest::write_file(dir.file("img"), image_of(row.pattern, row.tail));
         const int media_count = static_cast<int>(row.media.size());
         const AnalysisResult r = analyze(dir.file("img"), std::nullopt, media_count, row.media, row.threshold);
         ASSERT_EQ(r.quit_code, 0) << row.what;
@@ -129,30 +130,30 @@ TEST(NcRunCollector, FullOfMediaAreasDropsEveryRun) {
 }
 
 TEST(NcAnalysis, ConsoleAndInfoFileText) {
-    ScratchDir dir;
+    TempDir dir;
     // 2195 frames: the percentages at frames 0, 1000 and 2000 are 0, 45 and 91.
     std::string pattern(2195, 'Z');
     pattern[1] = 'R';
-    test::write_bytes(dir.file("img"), image_of(pattern));
+    qivtest::write_file(dir.file("img"), image_of(pattern));
     const AnalysisResult r = analyze(dir.file("img"), dir.file("info"), 0, {}, 8192);
     EXPECT_EQ(r.console, "Analyzing file...\n0%45%91%100%\nNumbers of NC Areas: 1\n");
-    EXPECT_EQ(test::read_text(dir.file("info")), "NCAREA #0: framestart=1,size=1 frames\n\n\n");
+    EXPECT_EQ(qivtest::read_text(dir.file("info")), "NCAREA #0: framestart=1,size=1 frames\n\n\n");
 
     // Media areas are listed first; a media frame at a multiple of 1000 prints nothing.
     std::string with_media(1001, 'Z');
-    test::write_bytes(dir.file("img2"), image_of(with_media));
+    qivtest::write_file(dir.file("img2"), image_of(with_media));
     const AnalysisResult m = analyze(dir.file("img2"), dir.file("info2"), 1, {{1000, 1}}, 8192);
     EXPECT_EQ(m.console, "Analyzing file...\n0%100%\nNumbers of NC Areas: 1\n");
-    EXPECT_EQ(test::read_text(dir.file("info2")), "NCAREA #0: framestart=1000,size=1 frames\n\n\n");
+    EXPECT_EQ(qivtest::read_text(dir.file("info2")), "NCAREA #0: framestart=1000,size=1 frames\n\n\n");
 }
 
 TEST(NcAnalysis, RefusalsAndWarnings) {
-    ScratchDir dir;
+    TempDir dir;
     const AnalysisResult missing = analyze(dir.file("absent"), std::nullopt, 0, {}, 8192);
     EXPECT_EQ(missing.quit_code, -1);
     EXPECT_EQ(missing.console, "Error: cannot open input file " + dir.file("absent") + "\n");
 
-    test::write_bytes(dir.file("img"), image_of("ZRZ"));
+    qivtest::write_file(dir.file("img"), image_of("ZRZ"));
     const std::string bad_info = dir.file("no/such/dir/info");
     const AnalysisResult warned = analyze(dir.file("img"), bad_info, 0, {}, 8192);
     EXPECT_EQ(warned.console, "Warning: cannot create info file " + bad_info +
