@@ -56,39 +56,6 @@ std::string movie(std::size_t size) {
     return out;
 }
 
-// What xorriso tells of an image: every path, and each file's block and size.
-struct Listing {
-    std::vector<std::string> names;  // last path component of every file and directory but the root
-    struct Data {
-        std::uint32_t lba, size;
-    };
-    std::map<std::string, Data> files;  // by name
-};
-
-std::string base_name(const std::string& path) { return path.substr(path.rfind('/') + 1); }
-
-Listing list_image(const std::string& image) {
-    auto out = run_command("xorriso -ecma119_map unmapped -indev '" + image +
-                           "' -find / -- -find / -exec report_lba -- 2>/dev/null");
-    EXPECT_TRUE(out.has_value());
-    Listing listing;
-    std::istringstream lines(out.value_or(""));
-    for (std::string line; std::getline(lines, line);) {
-        auto quote = line.find('\'');
-        if (quote == std::string::npos || line.back() != '\'') continue;
-        std::string path = line.substr(quote + 1, line.size() - quote - 2);
-        if (line.rfind("File data lba:", 0) == 0) {
-            unsigned xt = 0, lba = 0, blocks = 0, size = 0;
-            EXPECT_EQ(std::sscanf(line.c_str(), "File data lba: %u , %u , %u , %u", &xt, &lba, &blocks, &size), 4)
-                << line;
-            listing.files[base_name(path)] = {lba, size};
-        } else if (quote == 0 && path != "/") {
-            listing.names.push_back(base_name(path));
-        }
-    }
-    return listing;
-}
-
 // The area of a file as the scan makes it: from the frame holding its first
 // byte, as many frames as its length needs, less the image's short last frame
 // when the file reaches into it.
