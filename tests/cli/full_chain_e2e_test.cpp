@@ -22,6 +22,26 @@ qivtest::ProcessResult run_tool(const std::string& threads, std::vector<std::str
     return qivtest::run_process(argv);
 }
 
+// Remembers what the first run left and checks that every later run leaves the same.
+struct SameAsFirstRun {
+    bool have = false;
+    std::string out, info;
+    Bytes container;
+
+    void check(const std::string& run_out, const std::string& run_info, const Bytes& run_container) {
+        if (!have) {
+            have = true;
+            out = run_out;
+            info = run_info;
+            container = run_container;
+            return;
+        }
+        EXPECT_EQ(run_out, out);
+        EXPECT_EQ(run_info, info);
+        EXPECT_TRUE(run_container == container);
+    }
+};
+
 // A small disc: two movie files, one audio file, text, noise and padding.
 class FullChain : public ::testing::Test {
 protected:
@@ -53,8 +73,7 @@ TEST_F(FullChain, MediaFilesStoredRawAndOutputSameAtEveryThreadCount) {
     const auto listing = qivpak::test::list_image(image_);
     const Bytes original = qivtest::read_file(image_);
 
-    std::string reference_out, reference_info;
-    Bytes reference_container;
+    SameAsFirstRun first;
     for (const char* threads : {"1", "2", "7"}) {
         SCOPED_TRACE(threads);
         const std::string out = dir_.file(std::string("out") + threads), info = dir_.file(std::string("info") + threads);
@@ -66,18 +85,11 @@ TEST_F(FullChain, MediaFilesStoredRawAndOutputSameAtEveryThreadCount) {
         for (const auto& name : before) after.erase(name);
         EXPECT_EQ(after, (std::set<std::string>{"out" + std::string(threads), "info" + std::string(threads)}));
 
-        const Bytes container = qivtest::read_file(out);
-        const std::string info_text = qivtest::read_text(info);
-        if (reference_container.empty()) {
-            reference_out = r.out;
-            reference_info = info_text;
-            reference_container = container;
-        } else {
-            EXPECT_EQ(r.out, reference_out);
-            EXPECT_EQ(info_text, reference_info);
-            EXPECT_TRUE(container == reference_container);
-        }
+        first.check(r.out, qivtest::read_text(info), qivtest::read_file(out));
     }
+    const std::string& reference_out = first.out;
+    const std::string& reference_info = first.info;
+    const Bytes& reference_container = first.container;
 
     // The console: three media lines in walk order (movies, then audio), as
     // xorriso places the files, then the analysis and the pack.
@@ -150,25 +162,14 @@ TEST(Threads, SameBytesForEveryOptionLine) {
 
     const std::vector<std::vector<std::string>> lines = {{}, {"-l1"}, {"-l9"}, {"-a"}, {"-a4000", "-l6"}};
     for (const auto& options : lines) {
-        std::string first_out, first_info;
-        Bytes first_container;
+        SameAsFirstRun first;
         for (const char* threads : {"1", "2", "7"}) {
             std::vector<std::string> args = options;
             args.insert(args.end(), {dir.file("img"), dir.file("out"), dir.file("info")});
             const auto r = run_tool(threads, args);
             SCOPED_TRACE(testing::PrintToString(options) + " threads " + threads);
             ASSERT_EQ(r.status, 0) << r.out;
-            const Bytes container = qivtest::read_file(dir / "out");
-            const std::string info = qivtest::read_text(dir / "info");
-            if (first_container.empty()) {
-                first_out = r.out;
-                first_info = info;
-                first_container = container;
-            } else {
-                EXPECT_EQ(r.out, first_out);
-                EXPECT_EQ(info, first_info);
-                EXPECT_TRUE(container == first_container);
-            }
+            first.check(r.out, qivtest::read_text(dir / "info"), qivtest::read_file(dir / "out"));
         }
         const auto r = run_tool("3", {"-d", dir.file("out"), dir.file("back")});
         ASSERT_EQ(r.status, 0);
