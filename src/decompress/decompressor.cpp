@@ -64,8 +64,7 @@ struct UnpackJob {
     std::uint32_t plain_len = 0;
     std::uint16_t stored_len = 0;
     bool raw = false;
-    bool seek_ok = false;
-    std::size_t got = 0;  // stored bytes read
+    std::size_t got = 0;  // stored bytes read at the frame's offset
     int rc = Z_OK;
     std::size_t inflated = 0;
     std::array<std::uint8_t, COMP_BUF_SIZE> stored;
@@ -100,16 +99,14 @@ void decompress_file(RunContext& ctx, const std::string& input, const std::strin
         job.plain_len = frame_plain_length(header.total_size, i);
         job.stored_len = ctx.length_table[i];
         job.raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
-        job.seek_ok = container.seek(ctx.offset_table[i]);
-        job.got = job.seek_ok ? container.read_full(job.stored.data(), job.stored_len) : 0;
+        job.got = container.read_at(ctx.offset_table[i], job.stored.data(), job.stored_len);
         return true;
     };
     auto process = [&](UnpackJob& job, unsigned worker) {
-        if (job.raw || !job.seek_ok || job.got != job.stored_len) return;
+        if (job.raw || job.got != job.stored_len) return;
         job.rc = inflaters[worker].inflate(std::span(job.stored.data(), job.stored_len), job.plain, job.inflated);
     };
     auto drain = [&](std::uint32_t i, UnpackJob& job) {
-        if (!job.seek_ok) fail(ctx, "Input seems to be corrupted.\n");
         const std::uint8_t* out = nullptr;
         if (job.raw) {
             // A raw frame is its plain bytes; bytes stored past them are not part of the image.

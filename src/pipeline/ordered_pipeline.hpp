@@ -9,6 +9,8 @@
 // same at every thread count. Each job slot is owned by exactly one party at
 // a time: the filler while free, a worker while queued, the drainer when
 // done; ownership changes under the one mutex. No allocation per frame.
+// Frames move in batches (a burst of fills, a worker's share of up to 16
+// frames) so threads meet once per batch, not once per frame.
 //
 // fill returns false to stop reading after that job (a read error to be
 // reported when its turn comes). When drain throws (the run ends), the
@@ -16,6 +18,7 @@
 // through. With one thread everything runs on the calling thread.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -30,7 +33,7 @@ class OrderedPipeline {
 public:
     // threads: workers to start (1 = none: everything on the calling thread).
     explicit OrderedPipeline(unsigned threads) : threads_(threads < 1 ? 1 : threads) {
-        jobs_.resize(threads_ == 1 ? 1 : 4 * static_cast<std::size_t>(threads_));
+        jobs_.resize(threads_ == 1 ? 1 : kBatch * 4 * static_cast<std::size_t>(threads_));
         state_.assign(jobs_.size(), Slot::free);
     }
 
@@ -50,18 +53,27 @@ public:
         filled_ = processing_ = 0;
         stopping_ = false;
         Workers<std::remove_reference_t<Process>> workers(*this, process);
-        const std::size_t window = jobs_.size();
+        const std::uint32_t window = static_cast<std::uint32_t>(jobs_.size());
         std::uint32_t drained = 0;
         bool reading = true;
         while (drained < count) {
-            while (reading && filled_ < count && filled_ - drained < window) {
-                const std::uint32_t i = filled_;
-                const std::size_t slot = i % window;
-                reading = fill(i, jobs_[slot]);
-                std::lock_guard lock(mutex_);
-                state_[slot] = Slot::queued;
-                ++filled_;
-                work_cv_.notify_one();
+            // Refill in bursts, so that workers and the writer meet once per
+            // batch of frames rather than once per frame.
+            const std::uint32_t in_flight = filled_ - drained;
+            if (reading && filled_ < count && (in_flight == 0 || window - in_flight >= kBatch)) {
+                std::uint32_t burst = std::min(window - in_flight, count - filled_);
+                for (std::uint32_t b = 0; b < burst; ++b) {
+                    if (!fill(filled_ + b, jobs_[(filled_ + b) % window])) {
+                        reading = false;
+                        burst = b + 1;
+                    }
+                }
+                {
+                    std::lock_guard lock(mutex_);
+                    for (std::uint32_t b = 0; b < burst; ++b) state_[(filled_ + b) % window] = Slot::queued;
+                    filled_ += burst;
+                }
+                work_cv_.notify_all();
             }
             if (drained == filled_) break;  // reading stopped and everything is drained
             const std::size_t slot = drained % window;
@@ -78,6 +90,7 @@ public:
 
 private:
     enum class Slot { free, queued, done };
+    static constexpr std::uint32_t kBatch = 16;  // frames a worker takes at once
 
     // Starts the workers; the destructor stops and joins them on every way out.
     template <class Process>
@@ -105,11 +118,18 @@ private:
             for (;;) {
                 pipe_.work_cv_.wait(lock, [&] { return pipe_.stopping_ || pipe_.processing_ < pipe_.filled_; });
                 if (pipe_.stopping_) return;
-                const std::size_t slot = pipe_.processing_++ % window;
+                // Take a share of what is queued, so every worker gets some.
+                const std::uint32_t queued = pipe_.filled_ - pipe_.processing_;
+                const std::uint32_t share = (queued + pipe_.threads_ - 1) / pipe_.threads_;
+                const std::uint32_t first = pipe_.processing_;
+                const std::uint32_t taken = std::min(std::min(share, kBatch), queued);
+                pipe_.processing_ += taken;
                 lock.unlock();
-                process(pipe_.jobs_[slot], w);
+                for (std::uint32_t k = 0; k < taken; ++k) {
+                    process(pipe_.jobs_[(first + k) % window], w);
+                }
                 lock.lock();
-                pipe_.state_[slot] = Slot::done;
+                for (std::uint32_t k = 0; k < taken; ++k) pipe_.state_[(first + k) % window] = Slot::done;
                 pipe_.done_cv_.notify_one();
             }
         }
