@@ -27,6 +27,7 @@ median_rate() {
     local label=$1; shift
     local times=() rss=0
     for ((r = 0; r < runs; r++)); do
+        rm -f "$work/back" "$work/a.qiv" "$work/b.qiv" "$work/c.qiv"  # every run writes a new file
         /usr/bin/time -f '%e %M' -o "$work/time" "$@" >/dev/null 2>&1
         read -r secs kb < "$work/time"
         times+=("$secs")

@@ -1,5 +1,6 @@
 // main.cpp - process entry: hands the command line to the tool's front end
 #include "cli/console.hpp"
+#include "cli/interrupt.hpp"
 #include "cli/qivpak_main.hpp"
 
 #include <cstdio>
@@ -9,5 +10,9 @@
 int main(int argc, char** argv) {
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     qivpak::Console console = qivpak::Console::for_stdout();
-    return qivpak::run_qivpak(args, console, stdin);
+    qivpak::install_interrupt_handlers();
+    const int status = qivpak::run_qivpak(args, console, stdin);
+    // Interrupted: die by the same signal, so the shell sees how the run ended.
+    if (status > 128 && status < 255) qivpak::reraise(status - 128);
+    return status;
 }

@@ -1,6 +1,7 @@
 // qivpak_main.cpp - banner, dispatch to the drivers, and the closing steps of quit
 #include "cli/qivpak_main.hpp"
 
+#include "cli/interrupt.hpp"
 #include "cli/options.hpp"
 #include "cli/run_context.hpp"
 #include "cli/same_file.hpp"
@@ -13,6 +14,7 @@
 #include <exception>
 #include <filesystem>
 #include <new>
+#include <unistd.h>
 
 namespace qivpak {
 
@@ -67,6 +69,12 @@ int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE
         dispatch(ctx, args);
     } catch (const QuitRequest& request) {
         code = request.code;
+    } catch (const Interrupted& interrupted) {
+        // Nothing half-written stays behind: the temporary file has no name,
+        // and the output is removed. No key is awaited.
+        ctx.release();
+        if (!ctx.output_path.empty()) ::unlink(ctx.output_path.c_str());
+        return 128 + interrupted.signal;
     } catch (const std::bad_alloc&) {
         console.write("Error: out of memory\n");
         code = -1;

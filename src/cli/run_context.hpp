@@ -46,6 +46,7 @@ struct RunContext {
     unsigned threads = 1;                // workers for the frame pipelines
     std::string trial_dir;               // where the analysis keeps its compressed frames; empty: nowhere
     std::optional<TrialFrames> trial;    // the analysis's compressed frames, when kept
+    std::string output_path;             // the output this run created; removed when it is interrupted
 
     // Ends the run: never returns. Throws QuitRequest{code}.
     [[noreturn]] void quit(int code);

@@ -1,6 +1,7 @@
 // compressor.cpp - the pack driver: header, frames in order, index, report
 #include "compress/compressor.hpp"
 
+#include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
 #include "compress/frame_codec.hpp"
 #include "format/qiv_format.hpp"
@@ -30,6 +31,7 @@ void open_outputs(RunContext& ctx, const std::string& output, const std::optiona
         ctx.console.print("Error: cannot create output file %s\n", output.c_str());
         ctx.quit(-1);
     }
+    ctx.output_path = output;
     if (info) {
         // With NC areas the analysis has already written its section: keep it.
         ctx.info_file = File::open(*info, nc_count != 0 ? File::Mode::append : File::Mode::truncate);
@@ -63,6 +65,7 @@ void print_report(RunContext& ctx, std::uint32_t total_size, std::uint64_t conta
 
 // One frame on its way through the pipeline.
 struct PackJob {
+    std::uint32_t index = 0;
     std::uint32_t plain_len = 0;
     bool read_ok = false;
     bool raw = false;          // stored as its plain bytes
@@ -128,20 +131,25 @@ void compress_file(RunContext& ctx, const std::string& input, const std::string&
     OrderedPipeline<PackJob> pipeline(ctx.threads);
     FrameCompressor compressor(level, pipeline.threads());
 
+    // Workers read their frames with positional reads, so reading scales
+    // with compressing; the writer reads only the analysis's streams.
     auto fill = [&](std::uint32_t i, PackJob& job) {
+        job.index = i;
         job.plain_len = frame_plain_length(header.total_size, i);
-        job.read_ok = ctx.image_file->read_full(job.plain.data(), job.plain_len) == job.plain_len;
         job.raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
         job.have_packed = false;
         trial.take(i, job);
-        return job.read_ok;
+        return true;
     };
     auto process = [&](PackJob& job, unsigned worker) {
+        const std::uint64_t offset = std::uint64_t{job.index} * FRAME_SIZE;
+        job.read_ok = ctx.image_file->read_at(offset, job.plain.data(), job.plain_len) == job.plain_len;
         if (!job.read_ok || job.raw || job.have_packed) return;
         job.rc = compressor.compress(std::span(job.plain.data(), job.plain_len), job.packed, job.packed_len,
                                      worker);
     };
     auto drain = [&](std::uint32_t i, PackJob& job) {
+        check_interrupt();
         if (!job.read_ok) {
             ctx.console.print("Error: cannot read input file %s\n", input.c_str());
             ctx.quit(-1);

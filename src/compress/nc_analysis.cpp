@@ -1,6 +1,7 @@
 // nc_analysis.cpp - trial compression of every frame and the NC area run rules
 #include "compress/nc_analysis.hpp"
 
+#include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
 #include "compress/frame_codec.hpp"
 #include "format/qiv_format.hpp"
@@ -96,6 +97,7 @@ int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optio
         job.rc = compressor.compress(job.plain, job.packed, job.packed_len, worker);
     };
     auto drain = [&](std::uint32_t f, TrialJob& job) {
+        check_interrupt();
         if (job.media) return;
         if (job.got < FRAME_SIZE || job.rc != Z_OK) {
             ctx.console.print("Error analyzing input file %s.\n", input.c_str());

@@ -1,6 +1,7 @@
 // decompressor.cpp - the unpack driver: header and index checks, frames in order
 #include "decompress/decompressor.hpp"
 
+#include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
 #include "compress/frame_codec.hpp"
 #include "format/qiv_format.hpp"
@@ -63,6 +64,7 @@ QivHeader load_index(RunContext& ctx) {
 struct UnpackJob {
     std::uint32_t plain_len = 0;
     std::uint16_t stored_len = 0;
+    std::uint32_t offset = 0;
     bool raw = false;
     std::size_t got = 0;  // stored bytes read at the frame's offset
     int rc = Z_OK;
@@ -84,6 +86,7 @@ void decompress_file(RunContext& ctx, const std::string& input, const std::strin
         ctx.console.print("Cannot create output file %s\n", output.c_str());
         ctx.quit(-1);
     }
+    ctx.output_path = output;
 
     const QivHeader header = load_index(ctx);
     const std::uint32_t n = frame_count(header.total_size);
@@ -95,18 +98,22 @@ void decompress_file(RunContext& ctx, const std::string& input, const std::strin
     OrderedPipeline<UnpackJob> pipeline(ctx.threads);
     std::vector<FrameInflater> inflaters(pipeline.threads());
 
+    // The writer only hands out offsets; each worker reads its frame's stored
+    // bytes with a positional read, so reading and inflating both scale.
     auto fill = [&](std::uint32_t i, UnpackJob& job) {
         job.plain_len = frame_plain_length(header.total_size, i);
         job.stored_len = ctx.length_table[i];
+        job.offset = ctx.offset_table[i];
         job.raw = in_nc_area(ctx.nc_areas, i, nc_count) != 0;
-        job.got = container.read_at(ctx.offset_table[i], job.stored.data(), job.stored_len);
         return true;
     };
     auto process = [&](UnpackJob& job, unsigned worker) {
+        job.got = container.read_at(job.offset, job.stored.data(), job.stored_len);
         if (job.raw || job.got != job.stored_len) return;
         job.rc = inflaters[worker].inflate(std::span(job.stored.data(), job.stored_len), job.plain, job.inflated);
     };
     auto drain = [&](std::uint32_t i, UnpackJob& job) {
+        check_interrupt();
         const std::uint8_t* out = nullptr;
         if (job.raw) {
             // A raw frame is its plain bytes; bytes stored past them are not part of the image.
