@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# test.sh - installs what is missing, builds with g++ and clang (warnings are errors) and runs every test
+# test.sh - installs what is missing, builds with g++ and clang (warnings are errors) and runs every
+# test, then runs them all again in a build with AddressSanitizer and UBSan
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
-for compiler in g++ clang++; do
-    dir=build/test-$compiler
-    echo "== $compiler =="
+run_suite() {  # run_suite NAME COMPILER [CMAKE OPTIONS...]
+    local name=$1 compiler=$2
+    shift 2
+    local dir=build/test-$name
+    echo "== $name =="
     cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER="$compiler" \
-        -DQIVPAK_WERROR=ON >/dev/null
+        -DQIVPAK_WERROR=ON "$@" >/dev/null
     cmake --build "$dir" -j "$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
-done
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE large
+}
+run_suite gcc g++
+run_suite clang clang++
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    run_suite sanitize clang++ -DQIVPAK_SANITIZE=ON
