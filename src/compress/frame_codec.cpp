@@ -1,4 +1,4 @@
-// frame_codec.cpp - the zero-frame shortcut and the reusable inflate stream
+// frame_codec.cpp - the zero-frame shortcut in front of the per-worker deflaters
 #include "compress/frame_codec.hpp"
 
 #include <algorithm>
@@ -37,35 +37,6 @@ int FrameCompressor::compress(std::span<const std::uint8_t> plain, std::span<std
         return Z_OK;
     }
     return deflaters_[w]->compress(plain, out, out_len);
-}
-
-struct FrameInflater::Stream {
-    z_stream z{};
-};
-
-FrameInflater::FrameInflater() : stream_(std::make_unique<Stream>()) { init_result_ = inflateInit(&stream_->z); }
-
-FrameInflater::~FrameInflater() {
-    if (init_result_ == Z_OK) inflateEnd(&stream_->z);
-}
-
-int FrameInflater::inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out,
-                           std::size_t& out_len) {
-    if (init_result_ != Z_OK) return init_result_;
-    z_stream& z = stream_->z;
-    int rc = inflateReset(&z);
-    if (rc != Z_OK) return rc;
-    z.next_in = const_cast<Bytef*>(stored.data());
-    z.avail_in = static_cast<uInt>(stored.size());
-    z.next_out = out.data();
-    z.avail_out = static_cast<uInt>(out.size());
-    rc = ::inflate(&z, Z_FINISH);
-    if (rc == Z_STREAM_END) {
-        out_len = z.total_out;
-        return Z_OK;
-    }
-    if (rc == Z_OK || rc == Z_NEED_DICT) return Z_DATA_ERROR;
-    return rc;
 }
 
 }  // namespace qivpak

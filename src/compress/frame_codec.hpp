@@ -1,4 +1,4 @@
-// frame_codec.hpp - per-worker compression and inflation of single frames
+// frame_codec.hpp - per-worker compression of single frames
 #pragma once
 
 #include "compress/frame_deflater.hpp"
@@ -28,26 +28,6 @@ public:
 private:
     std::vector<std::unique_ptr<FrameDeflater>> deflaters_;
     std::vector<std::uint8_t> zero_frame_;  // the stream of 8192 zero bytes; empty when it failed
-};
-
-// One inflate stream per worker, reset before every frame; succeeds exactly
-// when zlib's uncompress into a FRAME_SIZE buffer would.
-class FrameInflater {
-public:
-    FrameInflater();
-    ~FrameInflater();
-    FrameInflater(const FrameInflater&) = delete;
-    FrameInflater& operator=(const FrameInflater&) = delete;
-
-    // Inflates one zlib stream (trailing bytes after it are ignored) into
-    // `out`. Returns 0 and sets out_len, or a zlib error code (also when the
-    // plain bytes would not fit).
-    int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len);
-
-private:
-    struct Stream;
-    std::unique_ptr<Stream> stream_;
-    int init_result_;
 };
 
 }  // namespace qivpak

@@ -1,0 +1,76 @@
+// reader.hpp - random access to the plain image inside a QIV container
+//
+// A QIV container holds an image as 8192-byte frames, each stored by itself
+// (a zlib stream, or raw inside an NC area), with an index of frame offsets
+// and lengths. QivReader reads any byte range of the image through that
+// index, inflating only the frames the range touches.
+//
+// Thread safety: a QivReader is immutable after construction. Any number of
+// threads may call read() (and the other const members) on one QivReader at
+// the same time; each call uses its own buffers and positional reads of the
+// file. Moving or destroying it while calls run is not allowed.
+//
+// Errors: a container that the unpacker would refuse is refused here with a
+// QivFormatError whose what() is the unpacker's message (without the final
+// newline) and whose fault() tells which refusal it is. No call ever returns
+// a byte that is not the image's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace qivpak {
+
+enum class ContainerFault {
+    cannot_open,      // "Cannot open input file <path>"
+    not_qiv,          // "Input is not a valid QIV file."
+    version_above,    // "The version of the file is greater than supported."
+    corrupted_index,  // "Corrupted input file."  (tables cut short, or an index no writer makes)
+    frame_cut,        // "Input seems to be corrupted."  (a frame's stored bytes cut short)
+    bad_stream,       // "Error while decompressing (corrupt input?)"  (does not inflate to its frame)
+};
+
+class QivFormatError : public std::runtime_error {
+public:
+    QivFormatError(ContainerFault fault, const std::string& message)
+        : std::runtime_error(message), fault_(fault) {}
+    ContainerFault fault() const { return fault_; }
+
+private:
+    ContainerFault fault_;
+};
+
+struct QivNcArea {
+    std::uint32_t frame_start;  // first frame stored raw
+    std::uint32_t num_frames;   // frames in the area
+};
+
+class QivReader {
+public:
+    // Opens the container and checks its header and index (not its frames:
+    // those are checked when read). Throws QivFormatError.
+    explicit QivReader(const std::string& path);
+    ~QivReader();
+    QivReader(QivReader&&) noexcept;
+    QivReader& operator=(QivReader&&) noexcept;
+
+    std::uint64_t size() const;           // bytes of the plain image
+    std::uint32_t frame_count() const;    // frames of 8192 bytes, the last one possibly shorter
+    std::vector<QivNcArea> nc_areas() const;  // the areas whose frames are stored raw
+
+    // Copies up to `length` bytes of the image, from `offset` on, into
+    // `buffer`. Returns the count copied: `length`, or fewer when the range
+    // passes the end of the image (0 from the end on). Throws QivFormatError
+    // when a frame that the range touches is damaged.
+    std::size_t read(std::uint64_t offset, void* buffer, std::size_t length) const;
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace qivpak

@@ -1,0 +1,75 @@
+// reader.cpp - the random-access reader: one positional read and one inflate per frame touched
+#include "format/qivpak/reader.hpp"
+
+#include "format/container_index.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qivpak {
+
+namespace {
+
+[[noreturn]] void refuse(ContainerFault fault) {
+    std::string message = fault_message(fault);
+    message.pop_back();  // the unpacker's line, without its newline
+    throw QivFormatError(fault, message);
+}
+
+}  // namespace
+
+struct QivReader::Impl {
+    File file;
+    ContainerIndex index;
+};
+
+QivReader::QivReader(const std::string& path) {
+    std::optional<File> file = File::open(path, File::Mode::read);
+    if (!file) throw QivFormatError(ContainerFault::cannot_open, "Cannot open input file " + path);
+    impl_ = std::make_unique<Impl>(Impl{std::move(*file), {}});
+    if (auto fault = read_header(impl_->file, impl_->index)) refuse(*fault);
+    if (auto fault = read_tables(impl_->file, impl_->index)) refuse(*fault);
+}
+
+QivReader::~QivReader() = default;
+QivReader::QivReader(QivReader&&) noexcept = default;
+QivReader& QivReader::operator=(QivReader&&) noexcept = default;
+
+std::uint64_t QivReader::size() const { return impl_->index.header.total_size; }
+
+std::uint32_t QivReader::frame_count() const { return impl_->index.frames; }
+
+std::vector<QivNcArea> QivReader::nc_areas() const {
+    const ContainerIndex& index = impl_->index;
+    std::vector<QivNcArea> areas;
+    for (std::uint32_t i = 0; i < index.header.nc_count; ++i)
+        areas.push_back({index.nc_areas[i].frame_start, index.nc_areas[i].num_frames});
+    return areas;
+}
+
+std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t length) const {
+    const ContainerIndex& index = impl_->index;
+    const std::uint64_t size = index.header.total_size;
+    if (offset >= size) return 0;
+    const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
+
+    // Buffers of the call's own, so concurrent calls share nothing but the file.
+    FrameInflater inflater;
+    std::vector<std::uint8_t> stored(COMP_BUF_SIZE);
+    std::array<std::uint8_t, FRAME_SIZE> plain;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::uint64_t at = offset; at < end;) {
+        const auto i = static_cast<std::uint32_t>(at / FRAME_SIZE);
+        const std::size_t got = impl_->file.read_at(index.offsets[i], stored.data(), index.lengths[i]);
+        const RestoredFrame frame = restore_frame(index, i, std::span(stored.data(), got), inflater, plain);
+        if (frame.fault) refuse(*frame.fault);
+        const std::uint64_t frame_start = std::uint64_t{i} * FRAME_SIZE;
+        const std::uint64_t take = std::min<std::uint64_t>(end, frame_start + index.plain_length(i)) - at;
+        std::memcpy(out, frame.bytes + (at - frame_start), take);
+        out += take;
+        at += take;
+    }
+    return static_cast<std::size_t>(end - offset);
+}
+
+}  // namespace qivpak
