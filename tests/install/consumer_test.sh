@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# consumer_test.sh - installs the project into a temporary prefix and builds the example against it
+# usage: consumer_test.sh BUILD_DIR SOURCE_DIR COMPILER
+set -euo pipefail
+build=$1
+source=$2
+compiler=$3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+cmake --install "$build" --prefix "$work/prefix" >/dev/null
+test -f "$work/prefix/include/qivpak/reader.hpp"
+test -f "$work/prefix/share/man/man1/qivpak.1"
+cmake -S "$source/examples" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" \
+    -DCMAKE_CXX_COMPILER="$compiler" >/dev/null
+cmake --build "$work/consumer" >/dev/null
+
+# A 20000-byte pattern, packed by the installed tool, read back by the example.
+seq 1 5000 | head -c 20000 > "$work/image"
+"$work/prefix/bin/qivpak" "$work/image" "$work/image.qiv" >/dev/null
+"$work/consumer/qivdump" "$work/image.qiv" 8180 24 > "$work/got"
+expected=$(od -An -tx1 -v -j 8180 -N 24 "$work/image" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+got=$(cut -d: -f2- "$work/got" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
+if [[ "$got" != "$expected" ]]; then
+    echo "qivdump printed: $got"
+    echo "expected:        $expected"
+    exit 1
+fi
+echo "installed package builds and reads: ok"
