@@ -53,6 +53,10 @@ median_rate "pack -l6, $cores threads" "$qivpak" -l6 "$image" "$work/c.qiv"
 median_rate "pigz -6, $cores threads" pigz -6 -p "$cores" -k -f -c "$image"
 median_rate "pigz -9, $cores threads" pigz -9 -p "$cores" -k -f -c "$image"
 cmp "$image" "$work/back"
+echo
+echo "reader library on the packed image (plain pack), beside the sequential unpack above:"
+./build/bench/reader_bench "$work/ref.qiv" 3 1
+./build/bench/reader_bench "$work/ref.qiv" 3 "$cores"
 
 awk '{ t[$1" "$2" "$3" "$4] = $NF } END {
     printf "\nratios of median times:\n"

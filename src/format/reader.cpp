@@ -53,10 +53,11 @@ std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t leng
     if (offset >= size) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
 
-    // Buffers of the call's own, so concurrent calls share nothing but the file.
-    FrameInflater inflater;
-    std::vector<std::uint8_t> stored(COMP_BUF_SIZE);
-    std::array<std::uint8_t, FRAME_SIZE> plain;
+    // Buffers of the calling thread's own, so concurrent calls share nothing
+    // but the file, which they read with positional reads.
+    thread_local FrameInflater inflater;
+    thread_local std::array<std::uint8_t, COMP_BUF_SIZE> stored;
+    thread_local std::array<std::uint8_t, FRAME_SIZE> plain;
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (std::uint64_t at = offset; at < end;) {
         const auto i = static_cast<std::uint32_t>(at / FRAME_SIZE);
