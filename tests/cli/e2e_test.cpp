@@ -17,6 +17,13 @@
 
 namespace {
 
+// The command line of a row, for failure messages.
+std::string command_line(const std::vector<std::string>& args) {
+    std::string line = "qivpak";
+    for (const auto& a : args) line += " " + a;
+    return line;
+}
+
 using namespace qivtest;
 namespace fs = std::filesystem;
 
@@ -308,9 +315,7 @@ TEST(E2eCommandLine, OptionTable) {
         {{"-w", "-d", "in.qiv", "out"}, "", unpack, true, "out"},
     };
     for (const auto& row : rows) {
-        std::string cmd;
-        for (const auto& a : row.args) cmd += " " + a;
-        SCOPED_TRACE("qivpak" + cmd);
+        SCOPED_TRACE(command_line(row.args));
         TempDir dir;
         write_file(dir / "in", image);
         write_file(dir / "in.qiv", container);
@@ -629,9 +634,7 @@ TEST(E2eFiles, SameFilesAndUnusablePaths) {
         {{"-d", "c.qiv", "nodir/out"}, "Cannot create output file nodir/out\n", false},
     };
     for (const auto& row : rows) {
-        std::string cmd;
-        for (const auto& a : row.args) cmd += " " + a;
-        SCOPED_TRACE("qivpak" + cmd);
+        SCOPED_TRACE(command_line(row.args));
         TempDir dir;
         write_file(dir / "img", image);
         write_file(dir / "c.qiv", container);
