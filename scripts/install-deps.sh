@@ -2,7 +2,7 @@
 # install-deps.sh - installs the Debian packages the build, tests and demo need, when missing
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang zlib1g-dev libgtest-dev xorriso)
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libgtest-dev xorriso)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

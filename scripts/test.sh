@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # test.sh - installs what is missing, builds with g++ and clang (warnings are errors) and runs every
-# test, then runs them all again in a build with AddressSanitizer and UBSan
+# test, then runs them all again in a build with AddressSanitizer and UBSan, and replays the fuzz corpora
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -20,3 +20,5 @@ run_suite gcc g++
 run_suite clang clang++
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite sanitize clang++ -DQIVPAK_SANITIZE=ON
+# The fuzz targets replay their seed corpora (sanitizers on, no fuzzing).
+run_suite fuzz clang++ -DQIVPAK_FUZZ=ON -DQIVPAK_BUILD_TESTS=OFF
