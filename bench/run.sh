@@ -49,18 +49,17 @@ median_rate "pack -a -s -v, 1 thread" env QIVPAK_THREADS=1 "$qivpak" -a -s -v "$
 median_rate "pack -a -s -v, $cores threads" "$qivpak" -a -s -v "$image" "$work/b.qiv"
 median_rate "unpack, 1 thread" env QIVPAK_THREADS=1 "$qivpak" -d "$work/ref.qiv" "$work/back"
 median_rate "unpack, $cores threads" "$qivpak" -d "$work/ref.qiv" "$work/back"
+cmp "$image" "$work/back"
 median_rate "pack -l6, $cores threads" "$qivpak" -l6 "$image" "$work/c.qiv"
 median_rate "pigz -6, $cores threads" pigz -6 -p "$cores" -k -f -c "$image"
 median_rate "pigz -9, $cores threads" pigz -9 -p "$cores" -k -f -c "$image"
-cmp "$image" "$work/back"
 echo
 echo "reader library on the packed image (plain pack), beside the sequential unpack above:"
 ./build/bench/reader_bench "$work/ref.qiv" 3 1
 ./build/bench/reader_bench "$work/ref.qiv" 3 "$cores"
 
-awk '{ t[$1" "$2" "$3" "$4] = $NF } END {
-    printf "\nratios of median times:\n"
-}' "$work/results"
+echo
+echo "ratios of median times:"
 t() { grep "^$1 " "$work/results" | awk '{ print $NF }'; }
 awk -v p1="$(t "pack, 1 thread")" -v pn="$(t "pack, $cores threads")" \
     -v a="$(t "pack -a -s -v, $cores threads")" -v u1="$(t "unpack, 1 thread")" -v un="$(t "unpack, $cores threads")" \
