@@ -3,7 +3,7 @@
 
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
-#include "compress/frame_codec.hpp"
+#include "compress/frame_compressor.hpp"
 #include "format/qiv_format.hpp"
 #include "pipeline/ordered_pipeline.hpp"
 

@@ -3,7 +3,7 @@
 
 #include "cli/interrupt.hpp"
 #include "cli/progress_line.hpp"
-#include "compress/frame_codec.hpp"
+#include "compress/frame_compressor.hpp"
 #include "format/qiv_format.hpp"
 #include "pipeline/ordered_pipeline.hpp"
 
@@ -51,7 +51,8 @@ namespace {
 
 // One frame on its way through the analysis pipeline.
 struct TrialJob {
-    bool media = false;  // inside a media area: never compressed
+    std::uint32_t index = 0;
+    bool media = false;  // inside a media area: never read or compressed
     std::size_t got = 0;
     int rc = Z_OK;
     std::size_t packed_len = 0;
@@ -87,13 +88,16 @@ int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optio
     OrderedPipeline<TrialJob> pipeline(ctx.threads);
     FrameCompressor compressor(level, pipeline.threads());
 
+    // As in the compressor, workers read their own frames with positional reads.
     auto fill = [&](std::uint32_t f, TrialJob& job) {
-        job.got = ctx.image_file->read_full(job.plain.data(), FRAME_SIZE);
+        job.index = f;
         job.media = in_nc_area(ctx.nc_areas, f, media_count) != 0;
-        return true;  // a short read is reported in its turn (media frames are never checked)
+        return true;  // a short read is reported in its turn
     };
     auto process = [&](TrialJob& job, unsigned worker) {
-        if (job.media || job.got < FRAME_SIZE) return;
+        if (job.media) return;
+        job.got = ctx.image_file->read_at(std::uint64_t{job.index} * FRAME_SIZE, job.plain.data(), FRAME_SIZE);
+        if (job.got < FRAME_SIZE) return;
         job.rc = compressor.compress(job.plain, job.packed, job.packed_len, worker);
     };
     auto drain = [&](std::uint32_t f, TrialJob& job) {

@@ -62,8 +62,6 @@ public:
     // Size of the file in bytes, queued writes included; 0 when it cannot be told.
     std::uint64_t size() const override;
 
-    bool is_open() const { return fd_ >= 0; }
-
 private:
     explicit File(int fd, bool writable);
     bool write_direct(const unsigned char* data, std::size_t len);

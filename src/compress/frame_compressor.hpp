@@ -1,4 +1,4 @@
-// frame_codec.hpp - per-worker compression of single frames
+// frame_compressor.hpp - per-worker compression of single frames
 #pragma once
 
 #include "compress/frame_deflater.hpp"

@@ -1,5 +1,5 @@
-// frame_codec.cpp - the zero-frame shortcut in front of the per-worker deflaters
-#include "compress/frame_codec.hpp"
+// frame_compressor.cpp - the zero-frame shortcut in front of the per-worker deflaters
+#include "compress/frame_compressor.hpp"
 
 #include <algorithm>
 #include <cstring>
