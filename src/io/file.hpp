@@ -22,13 +22,17 @@ public:
 
 // Owns one file descriptor. Writes are buffered; an error is sticky, so once a
 // write or flush has failed every later write, flush and close fails too.
-// Not safe for concurrent use.
+// Not safe for concurrent use, except read_at: any number of threads may call
+// read_at on one File at the same time (it reads at an offset of its own and
+// never moves the file position), while nothing writes to it.
 class File : public ByteSource {
 public:
     enum class Mode {
         read,      // existing file, read only
         truncate,  // create or empty, write only
         append,    // create if missing, write only, every write at the end
+        truncate_text,  // as truncate, for text: where the system ends lines with CR LF, "\n" is written so
+        append_text,    // as append, for text
     };
 
     // Opens path; std::nullopt on failure (errno tells why).
@@ -46,7 +50,7 @@ public:
     // Reads len bytes from the current position, retrying interrupted and
     // partial reads. Returns len, or fewer at end of file or on error.
     std::size_t read_full(void* buf, std::size_t len);
-    // Positional read that leaves the current position alone.
+    // Positional read that leaves the current position alone. Safe from many threads at once.
     std::size_t read_at(std::uint64_t offset, void* buf, std::size_t len) override;
 
     // Queues len bytes for writing. false when this or an earlier write failed.
@@ -71,12 +75,5 @@ private:
     std::vector<unsigned char> pending_;   // queued writes, capacity kBufferSize when writable
     static constexpr std::size_t kBufferSize = 1 << 18;
 };
-
-}  // namespace qivpak
-
-namespace qivpak {
-
-// Formatted text appended to a file (the info file). false when the write failed.
-bool file_printf(File& file, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 }  // namespace qivpak
