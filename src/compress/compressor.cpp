@@ -14,13 +14,13 @@ namespace qivpak {
 
 namespace {
 
-void write_or_fail(File& container, const void* data, std::size_t len) {
+void write_or_fail(ByteSink& container, const void* data, std::size_t len) {
     if (!container.write_all(data, len)) throw RunError{Fault::write_container};
 }
 
 // Header, placeholder index (zeros until the frames are known) and, with NC
 // areas, the whole NC area table.
-void write_front(File& container, const QivHeader& header, std::uint32_t n, const NcPlan& plan) {
+void write_front(ByteSink& container, const QivHeader& header, std::uint32_t n, const NcPlan& plan) {
     const auto head = encode_header(header);
     write_or_fail(container, head.data(), head.size());
     const std::vector<std::uint8_t> placeholders(6ull * n, 0);
@@ -71,7 +71,7 @@ private:
 
 }  // namespace
 
-void compress_file(File& image, std::uint32_t image_size, File& container, NcPlan& plan,
+void compress_file(ByteSource& image, std::uint32_t image_size, ByteSink& container, NcPlan& plan,
                    const CompressSettings& settings, Reporter& reporter) {
     QivHeader header;
     header.total_size = image_size;

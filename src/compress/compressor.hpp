@@ -15,7 +15,7 @@ struct CompressSettings {
 };
 
 // Writes the container of the image (`image_size` bytes, read with positional
-// reads from `image`) to `container`, which is empty and positioned at 0:
+// reads from `image`) to `container`, which is empty:
 // header, placeholder index, the NC area table when plan.count is not 0, the
 // frames in order (raw in one of the plan's areas, else compressed, taking the
 // analysis's stream where it made one), then the index over the placeholders.
@@ -23,7 +23,7 @@ struct CompressSettings {
 // The caller flushes and closes the container. Throws RunError (read_image,
 // write_container, compress_buffer, compress_failed, container_too_large) or
 // Cancelled; the container then holds what was written so far.
-void compress_file(File& image, std::uint32_t image_size, File& container, NcPlan& plan,
+void compress_file(ByteSource& image, std::uint32_t image_size, ByteSink& container, NcPlan& plan,
                    const CompressSettings& settings, Reporter& reporter);
 
 }  // namespace qivpak

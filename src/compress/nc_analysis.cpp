@@ -72,7 +72,7 @@ std::optional<TrialFrames> make_trial(const std::string& dir, std::uint32_t fram
 
 }  // namespace
 
-void analyze_nc_areas(File& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
+void analyze_nc_areas(ByteSource& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
                       Reporter& reporter) {
     const auto frames = static_cast<std::uint32_t>(image_size >> 13);
     const int media_count = plan.media_count;

@@ -28,7 +28,7 @@ struct AnalysisSettings {
 // Reports stage_started/frame_done/stage_finished(analysis), then
 // areas_decided(analysis) with every area. Throws RunError{analyze_image}
 // when a frame cannot be read or compressed, or Cancelled.
-void analyze_nc_areas(File& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
+void analyze_nc_areas(ByteSource& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
                       Reporter& reporter);
 
 // The run bookkeeping of the analysis, apart from any file, so it can be

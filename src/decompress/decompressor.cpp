@@ -27,7 +27,7 @@ struct UnpackJob {
 
 }  // namespace
 
-void decompress_file(File& container, File& image, unsigned threads, Reporter& reporter) {
+void decompress_file(ByteSource& container, ByteSink& image, unsigned threads, Reporter& reporter) {
     ContainerIndex index;
     refuse_if(read_header(container, index));
     const std::uint32_t n = index.frames;

@@ -6,13 +6,13 @@
 
 namespace qivpak {
 
-// Checks the container (read from its current position, which is 0), loads
+// Checks the container, loads
 // its index and NC area table, and writes every frame in order to `image`.
 // Refuses a damaged container before the first frame whose bytes are wrong,
 // so the image then holds only whole, correct frames. Reports
 // container_sized, then stage_started/frame_done/stage_finished(unpacking).
 // The caller closes the image. Throws RunError (damaged_container,
 // write_image) or Cancelled. `threads`: workers, 0 for every CPU.
-void decompress_file(File& container, File& image, unsigned threads, Reporter& reporter);
+void decompress_file(ByteSource& container, ByteSink& image, unsigned threads, Reporter& reporter);
 
 }  // namespace qivpak

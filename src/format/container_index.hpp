@@ -32,11 +32,11 @@ struct ContainerIndex {
     std::uint32_t plain_length(std::uint32_t i) const { return frame_plain_length(header.total_size, i); }
 };
 
-// Reads and checks the 32-byte header from the file's current position.
-std::optional<ContainerFault> read_header(File& file, ContainerIndex& index);
+// Reads and checks the 32-byte header at the start of the container.
+std::optional<ContainerFault> read_header(ByteSource& file, ContainerIndex& index);
 // Reads the tables that follow the header, and the NC area table when there
 // is one, and refuses an index that no writer makes (more than 192 areas, a
 // stored length above 9216).
-std::optional<ContainerFault> read_tables(File& file, ContainerIndex& index);
+std::optional<ContainerFault> read_tables(ByteSource& file, ContainerIndex& index);
 
 }  // namespace qivpak
