@@ -47,7 +47,7 @@ TEST(Terminal, ProgressOverwritesTheAnnouncementLineInPlace) {
                 n = n * 10 + static_cast<std::size_t>(bytes[i] - '0');
             ASSERT_TRUE(i < bytes.size() && std::string_view("ABG").find(bytes[i]) != std::string_view::npos);
             row = bytes[i] == 'A' ? row - std::min(row, n) : bytes[i] == 'B' ? row + n : row;
-            col = bytes[i] == 'G' ? n - 1 : col;
+            col = bytes[i] == 'G' ? std::max<std::size_t>(n, 1) - 1 : col;
         } else if (c == '\r' || c == '\n') {
             col = 0;
             row += c == '\n';
