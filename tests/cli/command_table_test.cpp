@@ -139,6 +139,10 @@ const Row kRows[] = {
     {{"-d", "in.qiv", "/dev/full"}, "N of frames: 3\nDecompressing...\n0%100%\nI/O error writing to output file.\n",
      255, {}},
     {{"in", "out", "nodir/info"}, "Warning: cannot open/create info file nodir/info\n" + kPackZeros, 0, {"out"}},
+    // An info file that cannot be written is a warning, once; the container is complete.
+    {{"in", "out", "/dev/full"}, kPackZeros + "Warning: cannot write info file /dev/full\n", 0, {"out"}},
+    {{"-a", "in", "out", "/dev/full"}, "Analyzing file...\n0%100%\nWarning: cannot write info file /dev/full\n"
+     "Numbers of NC Areas: 0\n" + kPackZeros, 0, {"out"}},
     {{"-a", "in", "out", "nodir/info"}, "Warning: cannot create info file nodir/info\nAnalyzing file...\n0%100%\n"
      "Numbers of NC Areas: 0\nWarning: cannot open/create info file nodir/info\n" + kPackZeros, 0, {"out"}},
     {{"in", "out"}, "Error: input file in is larger than 4294967295 bytes\n", 255, {}, "z", std::uint64_t{1} << 32},
