@@ -20,18 +20,21 @@ namespace {
 
 constexpr std::uint64_t kFrameSize = 8192;
 
-// Runs batches of independent tasks on the calling thread and a few workers.
-// The caller always takes tasks of its own batch too, so a batch finishes
-// even while every worker is busy with another caller's batch.
+// Runs batches of independent tasks on a few workers. run() has the calling
+// thread take tasks of its own batch too and returns when all are done, so a
+// batch finishes even while every worker is busy elsewhere; post() leaves a
+// batch to the workers alone and returns at once.
 class TaskPool {
 public:
+    using Task = std::function<void(std::size_t)>;  // must not throw
+
     explicit TaskPool(unsigned workers) {
         for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { serve(); });
     }
     ~TaskPool() {
         {
             std::lock_guard lock(mutex_);
-            stopping_ = true;
+            stopping_ = true;  // posted batches not yet taken are dropped
         }
         work_cv_.notify_all();
         for (auto& t : threads_) t.join();
@@ -39,40 +42,50 @@ public:
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
 
+    bool has_workers() const { return !threads_.empty(); }
+
     // Calls task(k) for every k below count, and returns when all are done.
-    // task must not throw.
-    void run(std::size_t count, const std::function<void(std::size_t)>& task) {
+    void run(std::size_t count, Task task) {
         if (threads_.empty() || count < 2) {
             for (std::size_t k = 0; k < count; ++k) task(k);
             return;
         }
-        auto batch = std::make_shared<Batch>(task, count);
-        {
-            std::lock_guard lock(mutex_);
-            queue_.push_back(batch);
-        }
-        work_cv_.notify_all();
+        const auto batch = enqueue(count, std::move(task));
         take_tasks(*batch);
         std::unique_lock lock(mutex_);
         done_cv_.wait(lock, [&] { return batch->done.load() == count; });
-        // Workers drop finished batches too; whoever comes first removes it.
-        std::erase(queue_, batch);
+        std::erase(queue_, batch);  // unless a worker has dropped it already
+    }
+
+    // Has the workers call task(k) for every k below count, later.
+    void post(std::size_t count, Task task) {
+        if (!threads_.empty() && count > 0) enqueue(count, std::move(task));
     }
 
 private:
     struct Batch {
-        Batch(const std::function<void(std::size_t)>& t, std::size_t c) : task(t), count(c) {}
-        const std::function<void(std::size_t)>& task;  // valid while run() waits for the batch
+        Batch(Task t, std::size_t c) : task(std::move(t)), count(c) {}
+        const Task task;
         const std::size_t count;
         std::atomic<std::size_t> next{0};  // the next task to hand out
         std::atomic<std::size_t> done{0};  // tasks finished
     };
 
+    std::shared_ptr<Batch> enqueue(std::size_t count, Task task) {
+        auto batch = std::make_shared<Batch>(std::move(task), count);
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(batch);
+        }
+        work_cv_.notify_all();
+        return batch;
+    }
+
     void take_tasks(Batch& batch) {
         for (std::size_t k; (k = batch.next.fetch_add(1)) < batch.count;) {
             batch.task(k);
             if (batch.done.fetch_add(1) + 1 == batch.count) {
-                std::lock_guard lock(mutex_);  // the waiter checks `done` under this lock
+                std::lock_guard lock(mutex_);  // a waiter checks `done` under this lock
                 done_cv_.notify_all();
             }
         }
@@ -85,7 +98,7 @@ private:
             if (stopping_) return;
             const std::shared_ptr<Batch> batch = queue_.front();
             if (batch->next.load() >= batch->count) {
-                queue_.pop_front();  // every task handed out; its caller waits for the last ones
+                queue_.pop_front();  // every task handed out
                 continue;
             }
             lock.unlock();
@@ -97,7 +110,7 @@ private:
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable work_cv_;            // workers wait for a batch
-    std::condition_variable done_cv_;            // callers wait for their batch's last task
+    std::condition_variable done_cv_;            // run() waits for its batch's last task
     std::deque<std::shared_ptr<Batch>> queue_;   // batches with tasks left; guarded by mutex_
     bool stopping_ = false;                      // guarded by mutex_
 };
@@ -105,35 +118,97 @@ private:
 using FrameBytes = std::vector<std::uint8_t>;
 using FramePtr = std::shared_ptr<const FrameBytes>;
 
+// Inflating one frame: done once, by whichever thread takes it first (a read
+// that needs it, or a worker inflating ahead of sequential reads).
+struct FrameJob {
+    FrameJob(std::size_t i, std::uint64_t f, std::uint64_t c) : image(i), frame(f), claim(c) {
+        result = promise.get_future().share();
+    }
+    const std::size_t image;
+    const std::uint64_t frame;
+    const std::uint64_t claim;  // tells this job's cache entry from a later one of the same frame
+    std::atomic<bool> taken{false};
+    std::promise<FramePtr> promise;
+    std::shared_future<FramePtr> result;
+};
+using JobPtr = std::shared_ptr<FrameJob>;
+
 }  // namespace
 
 struct ImageCache::Impl {
     Impl(std::vector<QivReader> readers, std::size_t capacity_bytes, unsigned threads)
         : images(std::move(readers)),
           capacity(capacity_bytes / kFrameSize),
-          pool(threads > 1 ? threads - 1 : 0) {}
+          ahead(std::min<std::size_t>(kMaxAhead, capacity / 2)),
+          last_end(images.size()),
+          pool(threads > 1 ? threads : 0) {}
 
-    // A frame in the cache: inflated, or being inflated by the read that claimed it.
+    static constexpr std::size_t kMaxAhead = 64;  // frames inflated ahead of sequential reads
+
+    // A frame in the cache: inflated, or claimed by a job not yet finished.
     struct Entry {
-        std::shared_future<FramePtr> frame;
+        JobPtr job;
         std::list<std::uint64_t>::iterator place;  // in `recent`
-        std::uint64_t claim;                       // which claim made it
     };
     static std::uint64_t key(std::size_t image, std::uint64_t frame) {
         return (static_cast<std::uint64_t>(image) << 32) | frame;
     }
 
-    // Drops the entry of `key` if it is still the one `claim` made.
-    void forget(std::uint64_t key, std::uint64_t claim) {
+    // Collects jobs for frames [first, first + count) of `image` into `jobs`:
+    // a new one for each frame not in the cache, and, when `unstarted` is set,
+    // the jobs of cached frames that nobody has taken yet. With `results`, the
+    // result of every frame in the range, in order.
+    void claim(std::size_t image, std::uint64_t first, std::size_t count, bool unstarted, std::vector<JobPtr>& jobs,
+               std::vector<std::shared_future<FramePtr>>* results) {
         std::lock_guard lock(mutex);
-        const auto it = entries.find(key);
-        if (it == entries.end() || it->second.claim != claim) return;
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint64_t k_key = key(image, first + k);
+            if (const auto it = entries.find(k_key); it != entries.end()) {
+                recent.splice(recent.begin(), recent, it->second.place);
+                const JobPtr& job = it->second.job;
+                if (unstarted && !job->taken.load()) jobs.push_back(job);
+                if (results) results->push_back(job->result);
+                continue;
+            }
+            const JobPtr& job = jobs.emplace_back(std::make_shared<FrameJob>(image, first + k, ++claims));
+            if (results) results->push_back(job->result);
+            recent.push_front(k_key);
+            entries.emplace(k_key, Entry{job, recent.begin()});
+        }
+        while (entries.size() > capacity) {
+            entries.erase(recent.back());
+            recent.pop_back();
+        }
+    }
+
+    // Inflates the job's frame unless another thread has taken it.
+    void run(FrameJob& job) {
+        if (job.taken.exchange(true)) return;
+        const QivReader& reader = images[job.image];
+        const std::uint64_t start = job.frame * kFrameSize;
+        try {
+            auto bytes = std::make_shared<FrameBytes>(std::min(kFrameSize, reader.size() - start));
+            ++inflated;
+            reader.read(start, bytes->data(), bytes->size());
+            job.promise.set_value(std::move(bytes));
+        } catch (...) {
+            forget(job);  // a damaged frame is inflated again (and refused again) at every read
+            job.promise.set_exception(std::current_exception());
+        }
+    }
+
+    void forget(const FrameJob& job) {
+        std::lock_guard lock(mutex);
+        const auto it = entries.find(key(job.image, job.frame));
+        if (it == entries.end() || it->second.job->claim != job.claim) return;
         recent.erase(it->second.place);
         entries.erase(it);
     }
 
     const std::vector<QivReader> images;
     const std::size_t capacity;  // frames kept
+    const std::size_t ahead;     // frames inflated ahead of a sequential read
+    std::vector<std::atomic<std::uint64_t>> last_end;  // per image: where its last read ended
     std::atomic<std::uint64_t> inflated{0};
     std::mutex mutex;
     std::list<std::uint64_t> recent;                     // keys, most recently used first; guarded by mutex
@@ -155,55 +230,31 @@ std::uint64_t ImageCache::frames_inflated() const { return impl_->inflated.load(
 
 std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length) {
     Impl& c = *impl_;
-    const QivReader& reader = c.images.at(index);
-    const std::uint64_t size = reader.size();
+    const std::uint64_t size = c.images.at(index).size();
     if (offset >= size || length == 0) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
     const std::uint64_t first = offset / kFrameSize;
-    const std::size_t count = static_cast<std::size_t>((end - 1) / kFrameSize - first + 1);
+    const std::uint64_t after = (end - 1) / kFrameSize + 1;  // the frame after the range
+    const std::size_t count = static_cast<std::size_t>(after - first);
 
-    // Look every frame up; claim the missing ones for this read to inflate.
-    struct Claim {
-        std::size_t at;  // position in the range
-        std::uint64_t claim;
-        std::promise<FramePtr> promise;
-    };
-    std::vector<std::shared_future<FramePtr>> frames(count);
-    std::vector<Claim> claimed;
-    {
-        std::lock_guard lock(c.mutex);
-        for (std::size_t k = 0; k < count; ++k) {
-            const std::uint64_t key = Impl::key(index, first + k);
-            if (const auto it = c.entries.find(key); it != c.entries.end()) {
-                c.recent.splice(c.recent.begin(), c.recent, it->second.place);
-                frames[k] = it->second.frame;
-                continue;
-            }
-            Claim& claim = claimed.emplace_back(Claim{k, ++c.claims, {}});
-            frames[k] = claim.promise.get_future().share();
-            c.recent.push_front(key);
-            c.entries.emplace(key, Impl::Entry{frames[k], c.recent.begin(), claim.claim});
-        }
-        while (c.entries.size() > c.capacity) {
-            c.entries.erase(c.recent.back());
-            c.recent.pop_back();
-        }
+    // The range's frames: this read inflates the missing ones, and those a
+    // worker was to inflate ahead but has not started, on its own thread and
+    // the workers.
+    std::vector<JobPtr> jobs;
+    std::vector<std::shared_future<FramePtr>> frames;
+    frames.reserve(count);
+    c.claim(index, first, count, true, jobs, &frames);
+    c.pool.run(jobs.size(), [&](std::size_t k) { c.run(*jobs[k]); });
+
+    // A read that starts where the last one ended is likely followed by the
+    // next: have the workers inflate the frames after it meanwhile.
+    if (c.last_end[index].exchange(end) == offset && c.ahead > 0 && c.pool.has_workers() && after * kFrameSize < size) {
+        const std::uint64_t frames_left = (size - after * kFrameSize + kFrameSize - 1) / kFrameSize;
+        std::vector<JobPtr> next;
+        c.claim(index, after, static_cast<std::size_t>(std::min<std::uint64_t>(c.ahead, frames_left)), false, next,
+                nullptr);
+        c.pool.post(next.size(), [&c, next](std::size_t k) { c.run(*next[k]); });
     }
-
-    c.pool.run(claimed.size(), [&](std::size_t n) {
-        Claim& claim = claimed[n];
-        const std::uint64_t frame = first + claim.at;
-        const std::uint64_t start = frame * kFrameSize;
-        try {
-            auto bytes = std::make_shared<FrameBytes>(std::min(kFrameSize, size - start));
-            ++c.inflated;
-            reader.read(start, bytes->data(), bytes->size());
-            claim.promise.set_value(std::move(bytes));
-        } catch (...) {
-            c.forget(Impl::key(index, frame), claim.claim);
-            claim.promise.set_exception(std::current_exception());
-        }
-    });
 
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (std::size_t k = 0; k < count; ++k) {

@@ -4,8 +4,11 @@
 // read is cut along frame boundaries; frames already in the cache are copied
 // from there, the others are inflated (in parallel when a read needs more
 // than one) and kept, the least recently used going first when the cache is
-// full. A frame that one read is inflating is waited for by any other read
-// that needs it, so no frame is inflated twice at the same time.
+// full. A frame that one thread is inflating is waited for by any other read
+// that needs it, so no frame is inflated twice at the same time. When a read
+// starts where the last read of the same image ended, workers inflate the
+// frames after it (up to 64, and up to half the cache) while the caller
+// copies, so sequential reading keeps every worker busy.
 //
 // Thread safety: read() may be called from any number of threads at once.
 // Memory: the cache holds at most capacity_bytes / 8192 frames, plus the
@@ -27,9 +30,9 @@ class ImageCache {
 public:
     // images: the readers to serve, addressed by their position from then on.
     // capacity_bytes: room for inflated frames (0: nothing is kept between reads).
-    // threads: inflaters for reads spanning several frames, the calling thread
-    // included (1: every read inflates on its own thread). Starts threads - 1
-    // workers, which the destructor stops.
+    // threads: workers inflating the frames of reads spanning several frames
+    // (beside the calling thread) and ahead of sequential reads; 1 starts none,
+    // every read then inflates on its own thread. The destructor stops them.
     ImageCache(std::vector<QivReader> images, std::size_t capacity_bytes, unsigned threads);
     ~ImageCache();
     ImageCache(const ImageCache&) = delete;

@@ -163,6 +163,7 @@ TEST(ImageCache, ReadsInflateEachFrameOnceAndMatchTheImage) {
     for (std::uint64_t at = 0; at < image.size(); at += 4096) pages.push_back({at, 4096});
     const Row rows[] = {
         {"4 KiB reads in order", 16, 1, pages, 21},
+        {"4 KiB reads in order, workers inflating ahead", 16, 2, pages, 21},
         {"one read of everything, 3 inflaters", 16, 3, {{0, image.size() + 50}}, 21},
         {"reads across frame edges", 16, 2, {{F - 10, 20}, {F + 5, 3 * F}, {3 * F + 100, 10}}, 5},
         {"least recently used goes", 2, 1, {{0, 1}, {F, 1}, {2 * F, 1}, {0, 1}, {2 * F, 1}, {F, 1}}, 5},
