@@ -30,7 +30,6 @@ public:
     void set_cursor(int column, int row);
     // Row of the cursor: the number of newlines written so far.
     int cursor_row() const { return row_; }
-    bool is_terminal() const { return terminal_; }
 
     // Prints "Press any key to continue" and reads one character from `in`.
     void wait_for_key(std::FILE* in);

@@ -1,4 +1,4 @@
-// interrupt.cpp - recording interrupting signals, and dying by them at the end
+// interrupt.cpp - recording interrupting signals, and dying by them at the end (POSIX)
 #include "cli/interrupt.hpp"
 
 #include <csignal>
@@ -25,11 +25,9 @@ void install_interrupt_handlers() {
     for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
-void check_interrupt() {
-    if (pending_signal != 0) throw Interrupted{pending_signal};
-}
+int pending_interrupt() { return pending_signal; }
 
-void reraise(int signal) {
+void end_by_interrupt(int signal) {
     struct sigaction action{};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);

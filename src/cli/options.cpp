@@ -57,14 +57,14 @@ std::int64_t parse_decimal(const char* text) {
 
 }  // namespace
 
-void print_usage(RunContext& ctx) {
-    for (const char* line : kUsageLines) ctx.console.write(line);
-    ctx.quit(-1);
+void print_usage(Console& console) {
+    for (const char* line : kUsageLines) console.write(line);
+    throw UsageError{};
 }
 
-Options parse_options(RunContext& ctx, const std::vector<std::string>& args) {
-    Options opt;
-    ctx.wait_for_key = false;
+void parse_options(const std::vector<std::string>& args, Options& opt, Console& console) {
+    opt = Options{};
+    if (args.size() < 2) print_usage(console);
     std::size_t next = 0;
     for (; next < args.size() && !args[next].empty() && args[next][0] == '-'; ++next) {
         const std::string& arg = args[next];
@@ -75,49 +75,48 @@ Options parse_options(RunContext& ctx, const std::vector<std::string>& args) {
             const std::int64_t value = parse_decimal(arg.c_str() + 2);
             // Negative values and values past 8192 are refused; compared as a
             // 32-bit unsigned number, a negative value is huge.
-            if (value < 0 || value > 8192) print_usage(ctx);
+            if (value < 0 || value > 8192) print_usage(console);
             opt.threshold = static_cast<int>(value);
             opt.nc_search = true;
             break;
         }
         case 'd':
-            if (arg.size() > 2) print_usage(ctx);
+            if (arg.size() > 2) print_usage(console);
             opt.decompress = true;
             break;
         case 'l':
             if (arg.size() > 3 || arg.find_first_of("0123456789") == std::string::npos)
-                print_usage(ctx);
+                print_usage(console);
             opt.level = static_cast<int>(parse_decimal(arg.c_str() + 2));
             break;
         case 's':
-            if (arg.size() > 2) print_usage(ctx);
+            if (arg.size() > 2) print_usage(console);
             opt.nc_search = true;
             opt.want_audio = true;
             break;
         case 'v':
-            if (arg.size() > 2) print_usage(ctx);
+            if (arg.size() > 2) print_usage(console);
             opt.nc_search = true;
             opt.want_video = true;
             break;
         case 'w':
-            if (arg.size() > 2) print_usage(ctx);
-            ctx.wait_for_key = true;
+            if (arg.size() > 2) print_usage(console);
+            opt.wait_for_key = true;
             break;
         default:
-            ctx.console.print("Warning: unknown option \"%s\"\n", arg.c_str());
+            console.print("Warning: unknown option \"%s\"\n", arg.c_str());
             break;
         }
     }
 
     const std::size_t positionals = args.size() - next;
-    if (positionals != 2 && positionals != 3) print_usage(ctx);
+    if (positionals != 2 && positionals != 3) print_usage(console);
 
     if (opt.level == 0) opt.level = -1;
     if (opt.threshold == 0) opt.threshold = 8192;
     opt.input = args[next];
     opt.output = args[next + 1];
     if (positionals == 3 && !opt.decompress) opt.info = args[next + 2];
-    return opt;
 }
 
 }  // namespace qivpak

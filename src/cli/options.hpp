@@ -1,7 +1,7 @@
 // options.hpp - the command line: options, file names and the usage text
 #pragma once
 
-#include "cli/run_context.hpp"
+#include "cli/console.hpp"
 
 #include <optional>
 #include <string>
@@ -19,14 +19,19 @@ struct Options {
     std::string input;
     std::string output;
     std::optional<std::string> info;  // only when packing
+    bool wait_for_key = false;        // -w: wait for a key before the process ends
 };
 
-// Reads args (the program name excluded). Prints a warning for each unknown
-// option; sets ctx.wait_for_key as soon as -w is read. Ends the run through
-// print_usage when the command line is malformed.
-Options parse_options(RunContext& ctx, const std::vector<std::string>& args);
+// The command line is malformed: the usage text has been printed.
+struct UsageError {};
 
-// Prints the usage text, then ctx.quit(-1).
-[[noreturn]] void print_usage(RunContext& ctx);
+// Reads args (the program name excluded) into `opt`. Prints a warning for each
+// unknown option; sets opt.wait_for_key as soon as -w is read, so a later
+// error still waits. Fills in the defaults (level -1, threshold 8192). When
+// the command line is malformed, prints the usage text and throws UsageError.
+void parse_options(const std::vector<std::string>& args, Options& opt, Console& console);
+
+// Prints the usage text and throws UsageError.
+[[noreturn]] void print_usage(Console& console);
 
 }  // namespace qivpak

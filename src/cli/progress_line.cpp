@@ -3,18 +3,19 @@
 
 namespace qivpak {
 
-ProgressLine::ProgressLine(Console& console, const char* announcement) : console_(console) {
+ProgressLine::ProgressLine(Console& console, const char* announcement, int column)
+    : console_(console), column_(column) {
     console_.write(announcement);
     row_ = console_.cursor_row() - 1;
 }
 
-void ProgressLine::show(int column, unsigned percent) {
-    console_.set_cursor(column, row_);
+void ProgressLine::show(unsigned percent) {
+    console_.set_cursor(percent == 100 ? column_ - 1 : column_, row_);
     console_.print("%u%%", percent);
 }
 
-void ProgressLine::finish(int column) {
-    console_.set_cursor(column, row_);
+void ProgressLine::finish() {
+    console_.set_cursor(column_ - 1, row_);
     console_.write("100%\n");
 }
 

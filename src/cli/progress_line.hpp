@@ -6,20 +6,24 @@
 namespace qivpak {
 
 // Prints the announcement (ending in a newline), remembers its row, and then
-// prints each percentage at a given column of that row. On a terminal every
-// percentage overwrites the previous one; elsewhere they follow each other.
+// prints each percentage on that row just after the announcement's text. On a
+// terminal every percentage overwrites the previous one; elsewhere they
+// follow each other. "100%" starts one column further left than the others,
+// so that it ends in the same column as a two-digit percentage.
 class ProgressLine {
 public:
-    ProgressLine(Console& console, const char* announcement);
+    // `column`: where percentages below 100 start; 100 starts at column - 1.
+    ProgressLine(Console& console, const char* announcement, int column);
 
-    // Prints "<percent>%" from `column` of the announcement's row.
-    void show(int column, unsigned percent);
-    // Prints the closing "100%" from `column` and ends the line.
-    void finish(int column);
+    // Prints "<percent>%".
+    void show(unsigned percent);
+    // Prints the closing "100%" and ends the line.
+    void finish();
 
 private:
     Console& console_;
-    int row_;  // row of the announcement
+    int row_;     // row of the announcement
+    int column_;  // first column of a percentage below 100
 };
 
 }  // namespace qivpak

@@ -1,87 +1,139 @@
-// qivpak_main.cpp - banner, dispatch to the drivers, and the closing steps of quit
+// qivpak_main.cpp - the front end: banner, options, the files of one run, its closing lines and exit status
 #include "cli/qivpak_main.hpp"
 
 #include "cli/interrupt.hpp"
 #include "cli/options.hpp"
-#include "cli/run_context.hpp"
-#include "cli/same_file.hpp"
-#include "compress/compressor.hpp"
-#include "compress/nc_analysis.hpp"
+#include "cli/run_report.hpp"
 #include "decompress/decompressor.hpp"
-#include "iso/media_areas.hpp"
-#include "pipeline/ordered_pipeline.hpp"
+#include "engine/pack_chain.hpp"
+#include "format/qiv_format.hpp"
+#include "io/same_file.hpp"
 
+#include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <new>
-#include <unistd.h>
+#include <optional>
 
 namespace qivpak {
 
 namespace {
 
+constexpr int EXIT_FAILED = 255;  // the usage text, or any error
+
+// The output this run created, removed when the run is interrupted before
+// it is finished. Empty until the output is opened.
+struct CleanUp {
+    std::string output;
+};
+
+// The run is interrupted by `signal`.
+struct Interrupted {
+    int signal;
+};
+
+// Until "Finished." is printed the output is unfinished: a signal that
+// arrived by then interrupts the run, however far it got.
+void check_interrupt() {
+    if (const int signal = pending_interrupt()) throw Interrupted{signal};
+}
+
 // Refuses a run that would overwrite its own input, and drops an info file
 // that would overwrite the input or the output. Nothing has been opened yet.
-void check_same_files(RunContext& ctx, Options& opt) {
-    if (same_existing_file(opt.input, opt.output)) {
-        if (opt.decompress)
-            ctx.console.print("Output file %s is the input file\n", opt.output.c_str());
-        else
-            ctx.console.print("Error: output file %s is the input file\n", opt.output.c_str());
-        ctx.quit(-1);
-    }
-    if (opt.info && (same_existing_file(*opt.info, opt.input) ||
-                     same_file_or_path(*opt.info, opt.output))) {
-        ctx.console.print("Warning: info file %s is the input or output file; no info file is written\n",
-                          opt.info->c_str());
+void check_same_files(Console& console, Options& opt) {
+    if (same_existing_file(opt.input, opt.output))
+        throw RunError{opt.decompress ? Fault::image_is_container : Fault::output_is_input};
+    if (opt.info && (same_existing_file(*opt.info, opt.input) || same_file_or_path(*opt.info, opt.output))) {
+        console.print("Warning: info file %s is the input or output file; no info file is written\n",
+                      opt.info->c_str());
         opt.info.reset();
     }
 }
 
-void dispatch(RunContext& ctx, const std::vector<std::string>& args) {
-    ctx.console.write("QIV Creator 0.3 (by Brenlo)\n\n");
-    if (args.size() < 2) print_usage(ctx);
-    Options opt = parse_options(ctx, args);
-    check_same_files(ctx, opt);
+void print_report(Console& console, InfoFile& info, std::uint32_t total_size, std::uint64_t container_size) {
+    const std::uint32_t in_kb = total_size >> 10;
+    const std::uint64_t out_kb = container_size / 1024;
+    const std::uint64_t ratio = in_kb == 0 ? 0 : out_kb * 100 / in_kb;
+    const char* format = "Report: %d KB -> %d KB (%d%%)\n\n";
+    console.print(format, static_cast<int>(in_kb), static_cast<int>(out_kb), static_cast<int>(ratio));
+    info.print(format, static_cast<int>(in_kb), static_cast<int>(out_kb), static_cast<int>(ratio));
+}
 
-    if (opt.decompress) decompress_file(ctx, opt.input, opt.output);
+void pack(const Options& opt, unsigned threads, Console& console, CleanUp& clean_up) {
+    InfoFile info(console, opt.info);
+    ConsoleReporter reporter(console, info);
+    OpenImage image = open_image(opt.input);
+    const PackSettings settings{opt.level,      opt.nc_search,  static_cast<std::uint32_t>(opt.threshold),
+                                opt.want_video, opt.want_audio, threads};
+    std::optional<File> container;
+    pack_image(image, settings, trial_dir_for(opt.output), reporter, [&](const NcPlan& plan) -> File& {
+        container = create_output(opt.output, Fault::create_container);
+        clean_up.output = opt.output;
+        // With NC areas the analysis has written its section: keep it.
+        info.open(plan.count != 0, "Warning: cannot open/create info file %s\n");
+        return *container;
+    });
+    const std::uint32_t n = frame_count(image.size);
+    console.print("Table size: %d+%d=%d\n", static_cast<int>(4 * n), static_cast<int>(2 * n),
+                  static_cast<int>(6 * n));
+    const std::uint64_t container_size = close_container(*container);
+    check_interrupt();
+    console.write("Finished.\n\n");
+    print_report(console, info, image.size, container_size);
+    info.close();
+}
 
-    int nc_count = 0;
-    if (opt.nc_search) {
-        const std::filesystem::path output_dir = std::filesystem::path(opt.output).parent_path();
-        ctx.trial_dir = (output_dir.empty() ? std::filesystem::path(".") : output_dir).string();
-        int media_count = 0;
-        if (opt.want_video || opt.want_audio)
-            media_count = find_media_areas(ctx, opt.input, opt.want_video, opt.want_audio);
-        nc_count = analyze_nc_areas(ctx, opt.input, opt.info, opt.level, media_count,
-                                    static_cast<std::uint32_t>(opt.threshold));
-    }
-    compress_file(ctx, opt.input, opt.output, opt.info, opt.level, nc_count);
+void unpack(const Options& opt, unsigned threads, Console& console, CleanUp& clean_up) {
+    std::optional<File> container = File::open(opt.input, File::Mode::read);
+    if (!container) throw RunError{Fault::open_container};
+    File image = create_output(opt.output, Fault::create_image);
+    clean_up.output = opt.output;
+    InfoFile no_info(console, std::nullopt);
+    ConsoleReporter reporter(console, no_info);
+    decompress_file(*container, image, threads, reporter);
+    if (!image.close()) throw RunError{Fault::write_image};
+    check_interrupt();
+    console.write("Finished.\n\n");
 }
 
 }  // namespace
 
-int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input) {
-    RunContext ctx(console);
-    ctx.threads = worker_count();
-    int code = 0;
+int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input, unsigned threads) {
+    console.write("QIV Creator 0.3 (by Brenlo)\n\n");
+    Options opt;
+    CleanUp clean_up;
+    int status = 0;
     try {
-        dispatch(ctx, args);
-    } catch (const QuitRequest& request) {
-        code = request.code;
+        parse_options(args, opt, console);
+        check_same_files(console, opt);
+        if (opt.decompress)
+            unpack(opt, threads, console, clean_up);
+        else
+            pack(opt, threads, console, clean_up);
+    } catch (const UsageError&) {
+        status = EXIT_FAILED;
+    } catch (const RunError& error) {
+        console.print("%s\n", fault_text(error, opt.input, opt.output).c_str());
+        status = EXIT_FAILED;
+    } catch (const Cancelled&) {
+        // Every file of the run is closed by now; nothing half-written stays
+        // behind (the analysis's temporary file has no name). No key is awaited.
+        if (!clean_up.output.empty()) std::remove(clean_up.output.c_str());
+        return 128 + pending_interrupt();
     } catch (const Interrupted& interrupted) {
-        // Nothing half-written stays behind: the temporary file has no name,
-        // and the output is removed. No key is awaited.
-        ctx.release();
-        if (!ctx.output_path.empty()) ::unlink(ctx.output_path.c_str());
+        if (!clean_up.output.empty()) std::remove(clean_up.output.c_str());
         return 128 + interrupted.signal;
     } catch (const std::bad_alloc&) {
         console.write("Error: out of memory\n");
-        code = -1;
+        status = EXIT_FAILED;
+    } catch (const std::exception& error) {
+        console.print("Error: %s\n", error.what());
+        status = EXIT_FAILED;
     }
-    ctx.release();
-    if (ctx.wait_for_key) console.wait_for_key(key_input);
-    return code & 0xFF;
+    if (opt.wait_for_key) console.wait_for_key(key_input);
+    // A signal after "Finished." (during the key prompt, say) ends the process
+    // by that signal; the finished output stays.
+    if (const int signal = pending_interrupt()) return 128 + signal;
+    return status;
 }
 
 }  // namespace qivpak

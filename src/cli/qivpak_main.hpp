@@ -10,11 +10,11 @@
 namespace qivpak {
 
 // Runs the tool on args (the program name excluded): banner, options, one
-// chain of drivers. Returns the process exit status: 0 after a finished
-// compression or decompression, 255 for every error and for the usage text,
-// 128 + the signal's number after SIGINT, SIGTERM or SIGHUP (the output being
-// written is then removed).
-// `key_input` is where -w reads its key from.
-int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input);
+// pack or unpack. Returns the process exit status: 0 after a finished pack or
+// unpack, 255 for every error and for the usage text, 128 + the signal's
+// number when an interrupting signal arrived (the output being written is
+// then removed, unless it was finished). `key_input` is where -w reads its
+// key from; `threads` is the number of workers (0: every CPU).
+int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input, unsigned threads);
 
 }  // namespace qivpak

@@ -1,20 +1,29 @@
 // compressor.hpp - packs a plain image into a QIV container
 #pragma once
 
-#include "cli/run_context.hpp"
+#include "compress/nc_plan.hpp"
+#include "format/reporter.hpp"
+#include "io/file.hpp"
 
-#include <optional>
-#include <string>
+#include <cstdint>
 
 namespace qivpak {
 
-// Writes the container for `input` to `output`: frames in one of the first
-// `nc_count` entries of ctx.nc_areas are stored raw, every other frame is
-// compressed at `level` (-1 or 1..9). Writes a line per compressed frame and
-// the report to the info file when one is named (appending after the NC area
-// section when nc_count is not 0). Ends the run: ctx.quit(0) on success,
-// ctx.quit(-1) after a message on any error.
-[[noreturn]] void compress_file(RunContext& ctx, const std::string& input, const std::string& output,
-                                const std::optional<std::string>& info, int level, int nc_count);
+struct CompressSettings {
+    int level = -1;        // zlib level: -1 (zlib's default) or 1..9
+    unsigned threads = 0;  // workers; 0: every CPU the process may run on
+};
+
+// Writes the container of the image (`image_size` bytes, read with positional
+// reads from `image`) to `container`, which is empty:
+// header, placeholder index, the NC area table when plan.count is not 0, the
+// frames in order (raw in one of the plan's areas, else compressed, taking the
+// analysis's stream where it made one), then the index over the placeholders.
+// Reports container_sized, stage_started/frame_done/stage_finished(packing).
+// The caller flushes and closes the container. Throws RunError (read_image,
+// write_container, compress_buffer, compress_failed, container_too_large) or
+// Cancelled; the container then holds what was written so far.
+void compress_file(ByteSource& image, std::uint32_t image_size, ByteSink& container, NcPlan& plan,
+                   const CompressSettings& settings, Reporter& reporter);
 
 }  // namespace qivpak

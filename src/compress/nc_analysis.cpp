@@ -1,14 +1,14 @@
 // nc_analysis.cpp - trial compression of every frame and the NC area run rules
 #include "compress/nc_analysis.hpp"
 
-#include "cli/interrupt.hpp"
-#include "cli/progress_line.hpp"
 #include "compress/frame_compressor.hpp"
 #include "format/qiv_format.hpp"
 #include "pipeline/ordered_pipeline.hpp"
 
 #include <array>
-
+#include <optional>
+#include <span>
+#include <string>
 #include <vector>
 #include <zlib.h>
 
@@ -63,73 +63,56 @@ struct TrialJob {
 // A place beside the output for the compressed frames, so that the
 // compressor can store them without compressing again. Without one the
 // compressor simply compresses every frame itself.
-std::optional<TrialFrames> make_trial(RunContext& ctx, std::uint64_t image_size, int media_count, int level) {
-    if (ctx.trial_dir.empty()) return std::nullopt;
-    std::optional<File> file = File::temporary_in(ctx.trial_dir);
+std::optional<TrialFrames> make_trial(const std::string& dir, std::uint32_t frames) {
+    if (dir.empty()) return std::nullopt;
+    std::optional<File> file = File::temporary_in(dir);
     if (!file) return std::nullopt;
-    return TrialFrames{std::move(*file), image_size, media_count, level};
+    return TrialFrames{std::move(*file), std::vector<std::uint16_t>(frames, 0)};
 }
 
 }  // namespace
 
-int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optional<std::string>& info,
-                     int level, int media_count, std::uint32_t threshold) {
-    const std::uint64_t image_size = open_input_image(ctx, input);
-    if (info) {
-        ctx.info_file = File::open(*info, File::Mode::truncate);
-        if (!ctx.info_file) ctx.console.print("Warning: cannot create info file %s\n", info->c_str());
-    }
+void analyze_nc_areas(ByteSource& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
+                      Reporter& reporter) {
     const auto frames = static_cast<std::uint32_t>(image_size >> 13);
-    ctx.trial = make_trial(ctx, image_size, media_count, level);
-    if (ctx.trial) ctx.length_table.assign(frame_count(static_cast<std::uint32_t>(image_size)), 0);
+    const int media_count = plan.media_count;
+    plan.trial = make_trial(settings.trial_dir, frames);
 
-    ProgressLine progress(ctx.console, "Analyzing file...\n");
-    NcRunCollector runs(ctx.nc_areas, media_count);
-    OrderedPipeline<TrialJob> pipeline(ctx.threads);
-    FrameCompressor compressor(level, pipeline.threads());
+    reporter.stage_started(Stage::analysis, frames);
+    NcRunCollector runs(plan.areas, media_count);
+    OrderedPipeline<TrialJob> pipeline(worker_threads(settings.threads, frames));
+    FrameCompressor compressor(settings.level, pipeline.threads());
 
-    // As in the compressor, workers read their own frames with positional reads.
     auto fill = [&](std::uint32_t f, TrialJob& job) {
         job.index = f;
-        job.media = in_nc_area(ctx.nc_areas, f, media_count) != 0;
+        job.media = in_nc_area(plan.areas, f, media_count) != 0;
         return true;  // a short read is reported in its turn
     };
     auto process = [&](TrialJob& job, unsigned worker) {
         if (job.media) return;
-        job.got = ctx.image_file->read_at(std::uint64_t{job.index} * FRAME_SIZE, job.plain.data(), FRAME_SIZE);
+        job.got = image.read_at(std::uint64_t{job.index} * FRAME_SIZE, job.plain.data(), FRAME_SIZE);
         if (job.got < FRAME_SIZE) return;
         job.rc = compressor.compress(job.plain, job.packed, job.packed_len, worker);
     };
     auto drain = [&](std::uint32_t f, TrialJob& job) {
-        check_interrupt();
-        if (job.media) return;
-        if (job.got < FRAME_SIZE || job.rc != Z_OK) {
-            ctx.console.print("Error analyzing input file %s.\n", input.c_str());
-            ctx.quit(-1);
+        if (reporter.should_stop()) throw Cancelled{};
+        if (job.media) {
+            reporter.frame_done(f, 0, true);
+            return;
         }
-        runs.add_frame(f, job.packed_len >= threshold);
-        if (ctx.trial) {
-            ctx.length_table[f] = static_cast<std::uint16_t>(job.packed_len);
-            if (!ctx.trial->file.write_all(job.packed.data(), job.packed_len)) ctx.trial.reset();
+        if (job.got < FRAME_SIZE || job.rc != Z_OK) throw RunError{Fault::analyze_image};
+        runs.add_frame(f, job.packed_len >= settings.threshold);
+        if (plan.trial) {
+            plan.trial->lengths[f] = static_cast<std::uint16_t>(job.packed_len);
+            if (!plan.trial->file.write_all(job.packed.data(), job.packed_len)) plan.trial.reset();
         }
-        if (f % 1000 == 0) progress.show(19, 100u * f / frames);
+        reporter.frame_done(f, static_cast<std::uint32_t>(job.packed_len), false);
     };
     pipeline.run(frames, fill, process, drain);
-    if (ctx.trial && !ctx.trial->file.flush()) ctx.trial.reset();
-    progress.finish(18);
-    const int area_count = runs.area_count();
-    if (ctx.info_file) {
-        for (int i = 0; i < area_count; ++i) {
-            const NcArea& area = ctx.nc_areas[static_cast<std::size_t>(i)];
-            file_printf(*ctx.info_file, "NCAREA #%d: framestart=%d,size=%d frames\n", i,
-                        static_cast<int>(area.frame_start), static_cast<int>(area.num_frames));
-        }
-        ctx.info_file->write_all("\n\n", 2);
-    }
-    ctx.console.print("Numbers of NC Areas: %d\n", area_count);
-    ctx.image_file.reset();
-    ctx.info_file.reset();
-    return area_count;
+    if (plan.trial && !plan.trial->file.flush()) plan.trial.reset();
+    reporter.stage_finished(Stage::analysis);
+    plan.count = runs.area_count();
+    reporter.areas_decided(Stage::analysis, std::span(plan.areas.data(), static_cast<std::size_t>(plan.count)));
 }
 
 }  // namespace qivpak

@@ -1,24 +1,35 @@
 // nc_analysis.hpp - finds runs of frames that do not compress, by trial compression
 #pragma once
 
-#include "cli/run_context.hpp"
+#include "compress/nc_plan.hpp"
+#include "format/reporter.hpp"
+#include "io/file.hpp"
 
 #include <cstdint>
-#include <optional>
 #include <string>
 
 namespace qivpak {
 
-// Compresses every whole frame of `input` outside the first `media_count`
-// areas of ctx.nc_areas at `level`; a frame whose compressed size reaches
-// `threshold` is a candidate. Each run of candidates closed by a frame below
-// the threshold becomes an NC area after the media areas (a run still open
-// at the end is dropped). When the table is full, a closing run replaces the
-// shortest analysed area (lowest index among equals) if it is strictly longer.
-// Creates the info file with the list of all areas when `info` is named.
-// Returns the number of table entries in use, media areas included (<= 192).
-int analyze_nc_areas(RunContext& ctx, const std::string& input, const std::optional<std::string>& info,
-                     int level, int media_count, std::uint32_t threshold);
+struct AnalysisSettings {
+    int level = -1;                // zlib level the compressor will use: -1 or 1..9
+    std::uint32_t threshold = 8192;  // compressed size from which a frame is a candidate (1..8192)
+    unsigned threads = 0;          // workers; 0: every CPU the process may run on
+    std::string trial_dir;         // where to keep the streams for the compressor; empty: nowhere
+};
+
+// Compresses every whole frame of the image outside the plan's media areas
+// (entries 0 .. plan.media_count-1) at the run's level; a frame whose
+// compressed size reaches the threshold is a candidate. Each run of candidates
+// closed by a frame below the threshold becomes an NC area after the media
+// areas (a run still open at the end is dropped). When the table is full, a
+// closing run replaces the shortest analysed area (lowest index among equals)
+// if it is strictly longer. Sets plan.count (<= 192) and, when a temporary
+// file could be made in settings.trial_dir, plan.trial.
+// Reports stage_started/frame_done/stage_finished(analysis), then
+// areas_decided(analysis) with every area. Throws RunError{analyze_image}
+// when a frame cannot be read or compressed, or Cancelled.
+void analyze_nc_areas(ByteSource& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
+                      Reporter& reporter);
 
 // The run bookkeeping of the analysis, apart from any file, so it can be
 // driven frame by frame: entries media_count.. of `table` receive the areas.

@@ -1,8 +1,7 @@
 // decompressor.cpp - the unpack driver: header and index checks, frames in order
 #include "decompress/decompressor.hpp"
 
-#include "cli/interrupt.hpp"
-#include "cli/progress_line.hpp"
+#include "decompress/frame_inflater.hpp"
 #include "format/container_index.hpp"
 #include "format/qiv_format.hpp"
 #include "pipeline/ordered_pipeline.hpp"
@@ -14,9 +13,8 @@ namespace qivpak {
 
 namespace {
 
-[[noreturn]] void fail(RunContext& ctx, const char* message) {
-    ctx.console.write(message);
-    ctx.quit(-1);
+void refuse_if(const std::optional<ContainerFault>& fault) {
+    if (fault) throw RunError{Fault::damaged_container, *fault};
 }
 
 // One frame on its way through the pipeline.
@@ -29,29 +27,15 @@ struct UnpackJob {
 
 }  // namespace
 
-void decompress_file(RunContext& ctx, const std::string& input, const std::string& output) {
-    ctx.container_file = File::open(input, File::Mode::read);
-    if (!ctx.container_file) {
-        ctx.console.print("Cannot open input file %s\n", input.c_str());
-        ctx.quit(-1);
-    }
-    ctx.image_file = File::open(output, File::Mode::truncate);
-    if (!ctx.image_file) {
-        ctx.console.print("Cannot create output file %s\n", output.c_str());
-        ctx.quit(-1);
-    }
-    ctx.output_path = output;
-
+void decompress_file(ByteSource& container, ByteSink& image, unsigned threads, Reporter& reporter) {
     ContainerIndex index;
-    File& container = *ctx.container_file;
-    File& image = *ctx.image_file;
-    if (auto fault = read_header(container, index)) fail(ctx, fault_message(*fault));
+    refuse_if(read_header(container, index));
     const std::uint32_t n = index.frames;
-    ctx.console.print("N of frames: %d\n", static_cast<int>(n));
-    if (auto fault = read_tables(container, index)) fail(ctx, fault_message(*fault));
+    reporter.container_sized(n);
+    refuse_if(read_tables(container, index));
 
-    ProgressLine progress(ctx.console, "Decompressing...\n");
-    OrderedPipeline<UnpackJob> pipeline(ctx.threads);
+    reporter.stage_started(Stage::unpacking, n);
+    OrderedPipeline<UnpackJob> pipeline(worker_threads(threads, n));
     std::vector<FrameInflater> inflaters(pipeline.threads());
 
     // The writer only hands out frame numbers; each worker reads its frame's
@@ -66,18 +50,13 @@ void decompress_file(RunContext& ctx, const std::string& input, const std::strin
         job.restored = restore_frame(index, i, std::span(job.stored.data(), got), inflaters[worker], job.plain);
     };
     auto drain = [&](std::uint32_t i, UnpackJob& job) {
-        check_interrupt();
-        if (job.restored.fault) fail(ctx, fault_message(*job.restored.fault));
-        if (!image.write_all(job.restored.bytes, index.plain_length(i)))
-            fail(ctx, "I/O error writing to output file.\n");
-        if (!index.is_raw(i) && i % 600 == 0) progress.show(18, 100u * i / n);
+        if (reporter.should_stop()) throw Cancelled{};
+        refuse_if(job.restored.fault);
+        if (!image.write_all(job.restored.bytes, index.plain_length(i))) throw RunError{Fault::write_image};
+        reporter.frame_done(i, index.lengths[i], index.is_raw(i));
     };
     pipeline.run(n, fill, process, drain);
-
-    progress.finish(17);
-    if (!image.close()) fail(ctx, "I/O error writing to output file.\n");
-    ctx.console.write("Finished.\n\n");
-    ctx.quit(0);
+    reporter.stage_finished(Stage::unpacking);
 }
 
 }  // namespace qivpak

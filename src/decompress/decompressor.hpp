@@ -1,16 +1,18 @@
 // decompressor.hpp - restores the plain image from a QIV container
 #pragma once
 
-#include "cli/run_context.hpp"
-
-#include <string>
+#include "format/reporter.hpp"
+#include "io/file.hpp"
 
 namespace qivpak {
 
-// Checks the container `input`, loads its index and NC area table, and writes
-// every frame in order to `output`. Refuses a damaged container with a message
-// before the first frame whose bytes are wrong, so the output then holds only
-// whole, correct frames. Ends the run: ctx.quit(0) or ctx.quit(-1).
-[[noreturn]] void decompress_file(RunContext& ctx, const std::string& input, const std::string& output);
+// Checks the container, loads
+// its index and NC area table, and writes every frame in order to `image`.
+// Refuses a damaged container before the first frame whose bytes are wrong,
+// so the image then holds only whole, correct frames. Reports
+// container_sized, then stage_started/frame_done/stage_finished(unpacking).
+// The caller closes the image. Throws RunError (damaged_container,
+// write_image) or Cancelled. `threads`: workers, 0 for every CPU.
+void decompress_file(ByteSource& container, ByteSink& image, unsigned threads, Reporter& reporter);
 
 }  // namespace qivpak

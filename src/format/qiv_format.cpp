@@ -16,13 +16,14 @@ std::array<std::uint8_t, HEADER_SIZE> encode_header(const QivHeader& header) {
     return bytes;
 }
 
-HeaderCheck decode_header(std::span<const std::uint8_t> bytes, QivHeader& header) {
+std::optional<ContainerFault> decode_header(std::span<const std::uint8_t> bytes, QivHeader& header) {
     if (bytes.size() < HEADER_SIZE || !std::equal(QIV_MAGIC.begin(), QIV_MAGIC.end(), bytes.begin()))
-        return HeaderCheck::not_qiv;
+        return ContainerFault::not_qiv;
     header.total_size = load_le32(&bytes[4]);
     header.version = load_le32(&bytes[8]);
     header.nc_count = load_le32(&bytes[12]);
-    return header.version > 1 ? HeaderCheck::version_above : HeaderCheck::ok;
+    if (header.version > 1) return ContainerFault::version_above;
+    return std::nullopt;
 }
 
 std::uint64_t data_start(std::uint32_t frames, bool has_nc_table) {

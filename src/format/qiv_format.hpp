@@ -6,9 +6,12 @@
 // the whole description.
 #pragma once
 
+#include <qivpak/reader.hpp>
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -27,16 +30,11 @@ struct QivHeader {
     std::uint32_t nc_count = 0;    // NC areas in use; the NC area table exists when not 0
 };
 
-enum class HeaderCheck {
-    ok,
-    not_qiv,        // fewer than 32 bytes, or the magic differs
-    version_above,  // version greater than 1
-};
-
 // The 32 stored bytes: magic, the three fields, 16 zero bytes.
 std::array<std::uint8_t, HEADER_SIZE> encode_header(const QivHeader& header);
-// Parses up to 32 bytes; `bytes` shorter than 32 gives not_qiv. Reserved bytes are ignored.
-HeaderCheck decode_header(std::span<const std::uint8_t> bytes, QivHeader& header);
+// Parses up to 32 bytes. Refuses fewer than 32 bytes or another magic (not_qiv)
+// and a version above 1 (version_above). Reserved bytes are ignored.
+std::optional<ContainerFault> decode_header(std::span<const std::uint8_t> bytes, QivHeader& header);
 
 // Number of frames of an image of total_size bytes: total_size / 8192 rounded up.
 constexpr std::uint32_t frame_count(std::uint32_t total_size) {

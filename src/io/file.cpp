@@ -16,8 +16,10 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
     int flags = O_CLOEXEC;
     switch (mode) {
     case Mode::read: flags |= O_RDONLY; break;
-    case Mode::truncate: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case Mode::append: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
+    case Mode::truncate:
+    case Mode::truncate_text: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
+    case Mode::append:
+    case Mode::append_text: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     }
     int fd;
     do {
@@ -136,23 +138,6 @@ std::uint64_t File::size() const {
     struct stat st{};
     if (fd_ < 0 || ::fstat(fd_, &st) != 0 || st.st_size < 0) return 0;
     return static_cast<std::uint64_t>(st.st_size) + pending_.size();
-}
-
-}  // namespace qivpak
-
-#include <cstdarg>
-#include <cstdio>
-
-namespace qivpak {
-
-bool file_printf(File& file, const char* format, ...) {
-    char text[512];
-    std::va_list args;
-    va_start(args, format);
-    int len = std::vsnprintf(text, sizeof text, format, args);
-    va_end(args);
-    if (len < 0) return false;
-    return file.write_all(text, std::min(static_cast<std::size_t>(len), sizeof text - 1));
 }
 
 }  // namespace qivpak

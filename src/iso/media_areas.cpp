@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace qivpak {
@@ -34,35 +35,21 @@ NcArea media_area(std::uint32_t extent, std::uint32_t data_length, std::uint64_t
     return {static_cast<std::uint32_t>(first), static_cast<std::uint32_t>(count)};
 }
 
-std::string printable_name(std::string_view name) {
-    std::string shown(name);
-    for (char& c : shown) {
-        auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte > 0x7E) c = '?';
-    }
-    return shown;
-}
-
-int find_media_areas(RunContext& ctx, const std::string& input_path, bool want_video, bool want_audio) {
-    const std::uint64_t image_size = open_input_image(ctx, input_path);
-    ctx.console.print("Scanning media files...\n");
-
+int find_media_areas(ByteSource& image, bool want_video, bool want_audio, NcAreaTable& table, Reporter& reporter) {
+    reporter.stage_started(Stage::media_scan, 0);
     std::vector<IsoDirRecord> results(MAX_NC_AREAS);
     int media_count = 0;
-    if (want_video) media_count = iso_find_files(*ctx.image_file, results, &MOVIE_FILTER);
+    if (want_video) media_count = iso_find_files(image, results, &MOVIE_FILTER);
     if (want_audio)
-        media_count += iso_find_files(*ctx.image_file, std::span(results).subspan(static_cast<std::size_t>(media_count)), &AUDIO_FILTER);
+        media_count += iso_find_files(image, std::span(results).subspan(static_cast<std::size_t>(media_count)),
+                                      &AUDIO_FILTER);
 
     for (int i = 0; i < media_count; ++i) {
-        const IsoDirRecord& record = results[i];
-        ctx.nc_areas[i] = media_area(record.extent(), record.data_length(), image_size);
-        ctx.console.print("Media file found: %s (offset=%08llX,size=%dKB)\n",
-                          printable_name(record.name()).c_str(),
-                          static_cast<unsigned long long>(record.extent_offset()),
-                          static_cast<int>(record.data_length() / 1024));
+        const IsoDirRecord& record = results[static_cast<std::size_t>(i)];
+        table[static_cast<std::size_t>(i)] = media_area(record.extent(), record.data_length(), image.size());
+        reporter.media_file_found({std::string(record.name()), record.extent_offset(), record.data_length()});
     }
-    ctx.console.print("%d media files found and forced to be NC areas.\n", media_count);
-    ctx.image_file.reset();
+    reporter.areas_decided(Stage::media_scan, std::span(table.data(), static_cast<std::size_t>(media_count)));
     return media_count;
 }
 

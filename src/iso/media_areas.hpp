@@ -1,12 +1,11 @@
 // media_areas.hpp - media file areas: every movie and audio file of a disc image becomes an NC area
 #pragma once
 
-#include "cli/run_context.hpp"
 #include "format/nc_area_table.hpp"
+#include "format/reporter.hpp"
+#include "io/file.hpp"
 
 #include <cstdint>
-#include <string>
-#include <string_view>
 
 namespace qivpak {
 
@@ -19,16 +18,13 @@ namespace qivpak {
 // multiple of 8192 the limit changes nothing.
 NcArea media_area(std::uint32_t extent, std::uint32_t data_length, std::uint64_t image_size);
 
-// `name` with every byte outside printable ASCII (below 0x20, 0x7F and above) shown as '?'.
-std::string printable_name(std::string_view name);
-
-// Opens the image at input_path (ending the run, as open_input_image does, when
-// it cannot be read), searches its ISO 9660 tree for files whose data begin with
-// "PSMF" (when want_video) and then for files beginning with "RIFF" (when
+// Searches the image's ISO 9660 tree for files whose data begin with "PSMF"
+// (when want_video) and then for files beginning with "RIFF" (when
 // want_audio), at most MAX_NC_AREAS in all, and writes one media_area per file
-// into ctx.nc_areas from entry 0 on, movie files first; no other entry is
-// touched. Prints "Scanning media files...", one line per file and the count.
-// Closes ctx.image_file again and returns the number of areas written.
-int find_media_areas(RunContext& ctx, const std::string& input_path, bool want_video, bool want_audio);
+// into `table` from entry 0 on, movie files first; no other entry is touched.
+// Reports stage_started(media_scan), media_file_found for each file in table
+// order, then areas_decided(media_scan) with the areas. Returns their count.
+// Never fails: what the image does not hold reads as zero.
+int find_media_areas(ByteSource& image, bool want_video, bool want_audio, NcAreaTable& table, Reporter& reporter);
 
 }  // namespace qivpak

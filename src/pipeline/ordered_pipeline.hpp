@@ -1,27 +1,33 @@
-// ordered_pipeline.hpp - frames read in order, processed in parallel, handed back in order
+// ordered_pipeline.hpp - frames handed out in order, processed in parallel, handed back in order
 //
-// The calling thread reads: fill(i, job) prepares frame i in a free slot of a
-// fixed window of jobs, running ahead of the writer by at most the window.
-// Worker threads process: process(job, worker) turns a filled job into its
-// result (compress or inflate), with no lock held. The calling thread writes:
-// drain(i, job) receives the jobs strictly in frame order, and it alone does
-// anything observable (files, tables, console, errors), so the result is the
-// same at every thread count. Each job slot is owned by exactly one party at
-// a time: the filler while free, a worker while queued, the drainer when
-// done; ownership changes under the one mutex. No allocation per frame.
-// Frames move in batches (a burst of fills, a worker's share of up to 16
-// frames) so threads meet once per batch, not once per frame.
+// The calling thread fills: fill(i, job) prepares frame i in a free slot of a
+// fixed window of jobs (it decides what the frame is; it does not read the
+// image), running ahead of the writer by at most the window. Worker threads
+// process: process(job, worker) reads the frame with a positional read and
+// turns it into its result (compress or inflate), with no lock held. The
+// calling thread writes: drain(i, job) receives the jobs strictly in frame
+// order, and it alone does anything observable (files, tables, reports,
+// errors), so the result is the same at every thread count. Each job slot is
+// owned by exactly one party at a time: the filler while free, a worker while
+// queued, the drainer when done; ownership changes under the one mutex. No
+// allocation per frame. Frames move in batches (a burst of fills, a worker's
+// share of up to 16 frames) so threads meet once per batch, not once per frame.
 //
-// fill returns false to stop reading after that job (a read error to be
-// reported when its turn comes). When drain throws (the run ends), the
-// pipeline tells the workers to stop, joins them and lets the exception
-// through. With one thread everything runs on the calling thread.
+// Memory is bounded whatever the thread count: the window holds at most
+// kMaxWindow jobs, and callers start at most MAX_WORKERS workers.
+//
+// fill returns false to stop after that job (an error to be reported when its
+// turn comes). When drain throws, the pipeline tells the workers to stop,
+// joins them and lets the exception through. With one thread, or when no
+// worker thread could be started (a process limit), everything runs on the
+// calling thread; workers that did start are enough for the others.
 #pragma once
 
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <type_traits>
 #include <vector>
@@ -33,26 +39,36 @@ class OrderedPipeline {
 public:
     // threads: workers to start (1 = none: everything on the calling thread).
     explicit OrderedPipeline(unsigned threads) : threads_(threads < 1 ? 1 : threads) {
-        jobs_.resize(threads_ == 1 ? 1 : kBatch * 4 * static_cast<std::size_t>(threads_));
+        jobs_.resize(threads_ == 1 ? 1 : std::min<std::size_t>(kBatch * 4 * std::size_t{threads_}, kMaxWindow));
         state_.assign(jobs_.size(), Slot::free);
     }
 
+    // The most workers that run() may use; process() sees worker numbers below it.
     unsigned threads() const { return threads_; }
 
     template <class Fill, class Process, class Drain>
     void run(std::uint32_t count, Fill&& fill, Process&& process, Drain&& drain) {
-        if (threads_ == 1) {
-            for (std::uint32_t i = 0; i < count; ++i) {
-                const bool more = fill(i, jobs_[0]);
-                process(jobs_[0], 0u);
-                drain(i, jobs_[0]);
-                if (!more) return;
-            }
-            return;
+        if (threads_ > 1) {
+            filled_ = processing_ = 0;
+            stopping_ = false;
+            Workers<std::remove_reference_t<Process>> workers(*this, process);
+            if (workers.started() > 0) return run_parallel(count, fill, drain);
         }
-        filled_ = processing_ = 0;
-        stopping_ = false;
-        Workers<std::remove_reference_t<Process>> workers(*this, process);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            const bool more = fill(i, jobs_[0]);
+            process(jobs_[0], 0u);
+            drain(i, jobs_[0]);
+            if (!more) return;
+        }
+    }
+
+private:
+    enum class Slot { free, queued, done };
+    static constexpr std::uint32_t kBatch = 16;        // frames a worker takes at once
+    static constexpr std::size_t kMaxWindow = 512;     // jobs in flight at most (~9 MiB)
+
+    template <class Fill, class Drain>
+    void run_parallel(std::uint32_t count, Fill& fill, Drain& drain) {
         const std::uint32_t window = static_cast<std::uint32_t>(jobs_.size());
         std::uint32_t drained = 0;
         bool reading = true;
@@ -88,18 +104,25 @@ public:
         }
     }
 
-private:
-    enum class Slot { free, queued, done };
-    static constexpr std::uint32_t kBatch = 16;  // frames a worker takes at once
-
     // Starts the workers; the destructor stops and joins them on every way out.
     template <class Process>
     class Workers {
     public:
+        // A thread that cannot be started (a process or memory limit) is
+        // not an error: the ones that did start share the work.
         Workers(OrderedPipeline& pipe, Process& process) : pipe_(pipe) {
-            for (unsigned w = 0; w < pipe.threads_; ++w)
-                threads_.emplace_back([this, &process, w] { loop(process, w); });
+            threads_.reserve(pipe.threads_);
+            for (unsigned w = 0; w < pipe.threads_; ++w) {
+                try {
+                    threads_.emplace_back([this, &process, w] { loop(process, w); });
+                } catch (const std::system_error&) {
+                    break;
+                }
+            }
+            std::lock_guard lock(pipe_.mutex_);
+            pipe_.started_ = static_cast<unsigned>(threads_.size());
         }
+        unsigned started() const { return static_cast<unsigned>(threads_.size()); }
         ~Workers() {
             {
                 std::lock_guard lock(pipe_.mutex_);
@@ -120,7 +143,7 @@ private:
                 if (pipe_.stopping_) return;
                 // Take a share of what is queued, so every worker gets some.
                 const std::uint32_t queued = pipe_.filled_ - pipe_.processing_;
-                const std::uint32_t share = (queued + pipe_.threads_ - 1) / pipe_.threads_;
+                const std::uint32_t share = (queued + pipe_.started_ - 1) / pipe_.started_;
                 const std::uint32_t first = pipe_.processing_;
                 const std::uint32_t taken = std::min(std::min(share, kBatch), queued);
                 pipe_.processing_ += taken;
@@ -139,6 +162,7 @@ private:
     };
 
     unsigned threads_;
+    unsigned started_ = 0;             // workers running; set before any of them takes a job
     std::vector<Job> jobs_;
     std::vector<Slot> state_;          // guarded by mutex_
     std::uint32_t filled_ = 0;         // jobs handed to the workers; guarded by mutex_
@@ -149,8 +173,11 @@ private:
     std::condition_variable done_cv_;  // the drainer waits for the next job in order
 };
 
-// Workers to use: QIVPAK_THREADS when it holds a number from 1 to 1024, else
-// the CPUs this process may run on.
-unsigned worker_count();
+// The most workers a pipeline starts: beyond this more threads only cost memory.
+inline constexpr unsigned MAX_WORKERS = 64;
+
+// Workers for a run of `frames` frames: `requested`, or every CPU the process
+// may run on when it is 0; never more than MAX_WORKERS or `frames`, at least 1.
+unsigned worker_threads(unsigned requested, std::uint32_t frames);
 
 }  // namespace qivpak

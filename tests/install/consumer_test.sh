@@ -9,7 +9,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >/dev/null
-test -f "$work/prefix/include/qivpak/reader.hpp"
+for header in error pack reader; do test -f "$work/prefix/include/qivpak/$header.hpp"; done
 test -f "$work/prefix/share/man/man1/qivpak.1"
 cmake -S "$source/examples" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" \
     -DCMAKE_CXX_COMPILER="$compiler" >/dev/null
@@ -26,4 +26,13 @@ if [[ "$got" != "$expected" ]]; then
     echo "expected:        $expected"
     exit 1
 fi
-echo "installed package builds and reads: ok"
+
+# The API packs exactly what the tool packs with the same options, and unpacks it.
+"$work/prefix/bin/qivpak" -l9 -v -s -a8000 "$work/image" "$work/tool.qiv" >/dev/null
+"$work/consumer/qivpack" -l 9 -v -s -a 8000 "$work/image" "$work/api.qiv" >/dev/null 2>&1
+cmp "$work/tool.qiv" "$work/api.qiv"
+"$work/consumer/qivpack" -d "$work/api.qiv" "$work/back" 2>/dev/null
+cmp "$work/image" "$work/back"
+if "$work/consumer/qivpack" -d "$work/image" "$work/none" 2>"$work/err"; then exit 1; fi
+grep -qx "qivpack: Input is not a valid QIV file." "$work/err"
+echo "installed package builds, packs like the tool and reads: ok"

@@ -1,5 +1,5 @@
-// same_file.cpp - same-file tests by device and inode, and by normalised path
-#include "cli/same_file.hpp"
+// same_file_posix.cpp - same-file tests by device and inode, and by normalised path
+#include "io/same_file.hpp"
 
 #include <filesystem>
 #include <sys/stat.h>

@@ -16,10 +16,11 @@
 // a byte that is not the image's.
 #pragma once
 
+#include <qivpak/error.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -34,10 +35,10 @@ enum class ContainerFault {
     bad_stream,       // "Error while decompressing (corrupt input?)"  (does not inflate to its frame)
 };
 
-class QivFormatError : public std::runtime_error {
+// A container that cannot be opened or is damaged.
+class QivFormatError : public Error {
 public:
-    QivFormatError(ContainerFault fault, const std::string& message)
-        : std::runtime_error(message), fault_(fault) {}
+    QivFormatError(ContainerFault fault, const std::string& message) : Error(message), fault_(fault) {}
     ContainerFault fault() const { return fault_; }
 
 private:

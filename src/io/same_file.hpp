@@ -1,4 +1,4 @@
-// same_file.hpp - guards against a run that would overwrite its own input
+// same_file.hpp - whether two names lead to one file, so a run never overwrites its own input
 #pragma once
 
 #include <string>

@@ -1,7 +1,7 @@
 // reader.cpp - the random-access reader: one positional read and one inflate per frame touched
-#include "format/qivpak/reader.hpp"
+#include <qivpak/reader.hpp>
 
-#include "format/container_index.hpp"
+#include "decompress/frame_inflater.hpp"
 
 #include <algorithm>
 #include <cstring>

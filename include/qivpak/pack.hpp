@@ -1,0 +1,72 @@
+// pack.hpp - packing a disc image into a QIV container and unpacking it, from another program
+//
+// pack() and unpack() do what `qivpak` and `qivpak -d` do, without a console:
+// the same container bytes, the same checks, the same failures (as Error,
+// whose what() is the tool's message without its newline). Nothing is printed
+// and no info file is written.
+//
+// Thread safety: both functions may run at the same time in several threads
+// on different files. Each uses worker threads of its own and returns only
+// when they have ended. The progress callback is called from the calling
+// thread only, never concurrently with itself.
+//
+// Failure: on an Error the output may exist and hold part of the result (as
+// after a failed run of the tool); it is not removed.
+#pragma once
+
+#include <qivpak/error.hpp>
+#include <qivpak/reader.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace qivpak {
+
+// What a run is doing: the media file scan (-v, -s), the trial-compression
+// analysis (-a), writing the container, or restoring the image.
+enum class Stage { media_scan, analysis, packing, unpacking };
+
+// `done` of `total` frames of `stage` are finished (for media_scan both are 0).
+struct Progress {
+    Stage stage;
+    std::uint64_t done;
+    std::uint64_t total;
+};
+
+struct PackOptions {
+    int level = -1;                      // zlib level: -1 (zlib's default) or 1..9; 0 means -1
+    bool analyze = false;                // trial-compression NC areas, as -a
+    std::uint32_t threshold = 8192;      // -a's n (1..8192); 0 means 8192
+    bool movies = false, audio = false;  // as -v and -s; either one also runs the analysis, as on the command line
+    unsigned threads = 0;                // 0: every CPU the process may run on
+    std::function<void(const Progress&)> progress;  // optional; called from the calling thread only
+};
+
+struct PackResult {
+    std::uint64_t image_size;           // bytes of the plain image
+    std::uint32_t frames;               // frames in the container
+    std::uint64_t container_size;       // bytes of the container written
+    std::vector<QivNcArea> nc_areas;    // the NC areas stored in the container, in table order
+};
+
+// Packs the image at `image` into a new container at `container` (replaced if
+// it exists). Throws Error: the image cannot be opened or read or is larger
+// than 4294967295 bytes, the container cannot be created or written, the two
+// paths name the same file, or the options are out of range.
+PackResult pack(const std::string& image, const std::string& container, const PackOptions& = {});
+
+struct UnpackOptions {
+    unsigned threads = 0;                           // 0: every CPU the process may run on
+    std::function<void(const Progress&)> progress;  // optional; called from the calling thread only
+};
+
+// Restores the image held by `container` into `image` (replaced if it exists).
+// Throws Error when the container cannot be opened or is damaged (what() as the
+// unpacker prints it, e.g. "Input is not a valid QIV file."), or the image
+// cannot be created or written. A damaged container is refused before the first
+// frame whose bytes are wrong: the image then holds only whole, correct frames.
+void unpack(const std::string& container, const std::string& image, const UnpackOptions& = {});
+
+}  // namespace qivpak

@@ -1,0 +1,85 @@
+// memory_io.hpp - in-memory images and containers for core tests, and a reporter that logs every event
+#pragma once
+
+#include "format/reporter.hpp"
+#include "io/file.hpp"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace qivtest {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// An image or container in memory. `short_from`: reads at or past this offset deliver nothing.
+struct MemorySource : qivpak::ByteSource {
+    explicit MemorySource(Bytes b) : bytes(std::move(b)) {}
+    Bytes bytes;
+    std::uint64_t short_from = UINT64_MAX;
+    std::size_t read_at(std::uint64_t offset, void* buf, std::size_t len) override {
+        const std::uint64_t end = std::min<std::uint64_t>(bytes.size(), short_from);
+        if (offset >= end) return 0;
+        const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(len, end - offset));
+        std::memcpy(buf, bytes.data() + offset, n);
+        return n;
+    }
+    std::uint64_t size() const override { return bytes.size(); }
+};
+
+// A file being written, in memory. It fails on purpose: a write that would
+// pass byte `fail_at`, or any seek when `seek_fails`. Errors are sticky.
+struct MemorySink : qivpak::ByteSink {
+    Bytes bytes;
+    std::uint64_t position = 0;
+    std::uint64_t fail_at = UINT64_MAX;
+    bool seek_fails = false;
+    bool failed = false;
+    bool write_all(const void* buf, std::size_t len) override {
+        if (failed || position + len > fail_at) return !(failed = true);
+        if (bytes.size() < position + len) bytes.resize(position + len);
+        std::memcpy(bytes.data() + position, buf, len);
+        position += len;
+        return true;
+    }
+    bool flush() override { return !failed; }
+    bool seek(std::uint64_t to) override {
+        if (failed || seek_fails) return !(failed = true);
+        position = to;
+        return true;
+    }
+};
+
+// Logs events as short words ("sized 3", "start packing 3", "frame 0 25", "raw 1",
+// "end packing", "media NAME 2048 4", "areas analysis 0+2 ..."), and asks to stop
+// before frame `stop_before`.
+struct LogReporter : qivpak::Reporter {
+    std::vector<std::string> log;
+    std::uint32_t stop_before = UINT32_MAX;
+    std::uint32_t asked = 0;
+    static const char* name(qivpak::Stage s) {
+        static const char* const names[] = {"media_scan", "analysis", "packing", "unpacking"};
+        return names[static_cast<int>(s)];
+    }
+    void container_sized(std::uint32_t n) override { log.push_back("sized " + std::to_string(n)); }
+    void stage_started(qivpak::Stage s, std::uint32_t n) override {
+        log.push_back(std::string("start ") + name(s) + " " + std::to_string(n));
+    }
+    void frame_done(std::uint32_t i, std::uint32_t len, bool raw) override {
+        log.push_back((raw ? "raw " : "frame ") + std::to_string(i) + (raw ? "" : " " + std::to_string(len)));
+    }
+    void stage_finished(qivpak::Stage s) override { log.push_back(std::string("end ") + name(s)); }
+    void media_file_found(const qivpak::MediaFile& f) override {
+        log.push_back("media " + f.name + " " + std::to_string(f.offset) + " " + std::to_string(f.size));
+    }
+    void areas_decided(qivpak::Stage s, std::span<const qivpak::NcArea> areas) override {
+        std::string line = std::string("areas ") + name(s);
+        for (const auto& a : areas) line += " " + std::to_string(a.frame_start) + "+" + std::to_string(a.num_frames);
+        log.push_back(line);
+    }
+    bool should_stop() override { return asked++ >= stop_before; }
+};
+
+}  // namespace qivtest
