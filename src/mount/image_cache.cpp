@@ -141,7 +141,7 @@ struct ImageCache::Impl {
           capacity(capacity_bytes / kFrameSize),
           ahead(std::min<std::size_t>(kMaxAhead, capacity / 2)),
           last_end(images.size()),
-          pool(threads > 1 ? threads : 0) {}
+          pool(threads > 1 ? std::min(threads, 1024u) : 0) {}
 
     static constexpr std::size_t kMaxAhead = 64;  // frames inflated ahead of sequential reads
 

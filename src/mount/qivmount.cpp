@@ -8,7 +8,7 @@
 
 #include "mount/image_cache.hpp"
 #include "mount/mount_source.hpp"
-#include "pipeline/ordered_pipeline.hpp"
+#include "io/cpu_count.hpp"
 
 #include <cerrno>
 #include <cstddef>
@@ -32,6 +32,7 @@ constexpr const char* kUsage =
     "\n"
     "  -f                 stay in the foreground\n"
     "  -o cache_mib=N     MiB of inflated frames kept (default 16, 0 for none)\n"
+    "  -o threads=N       threads inflating frames (default: one per CPU)\n"
     "  -o OPTION[,...]    FUSE mount options (allow_other, max_read=N, ...)\n"
     "  -d                 print every FUSE request (implies -f)\n"
     "  -h, --help         print this text\n"
@@ -39,6 +40,7 @@ constexpr const char* kUsage =
 
 struct Settings {
     unsigned cache_mib = 16;
+    unsigned threads = 0;  // 0: one per CPU
     bool foreground = false;
     bool help = false;
     bool version = false;
@@ -51,6 +53,7 @@ enum Key { key_foreground, key_debug, key_help, key_version };
 
 const fuse_opt kOptions[] = {
     {"cache_mib=%u", offsetof(Settings, cache_mib), 0},
+    {"threads=%u", offsetof(Settings, threads), 0},
     FUSE_OPT_KEY("-f", key_foreground),
     FUSE_OPT_KEY("-d", key_debug),
     FUSE_OPT_KEY("debug", key_debug),
@@ -169,7 +172,8 @@ int serve(fuse_args& args, const Settings& settings, Mount& state) {
         if (fuse_daemonize(settings.foreground ? 1 : 0) == 0 &&
             fuse_set_signal_handlers(fuse_get_session(fs)) == 0) {
             state.cache = std::make_unique<ImageCache>(std::move(state.readers),
-                                                       std::size_t{settings.cache_mib} << 20, qivpak::worker_count());
+                                                       std::size_t{settings.cache_mib} << 20,
+                                                       settings.threads != 0 ? settings.threads : qivpak::available_cpus());
             status = fuse_loop_mt(fs, 0) == 0 ? 0 : 1;
             fuse_remove_signal_handlers(fuse_get_session(fs));
         }
