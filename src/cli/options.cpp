@@ -8,7 +8,7 @@ namespace qivpak {
 
 namespace {
 
-constexpr const char* kUsageLines[] = {
+constexpr const char* USAGE_LINES[] = {
     "Usage: qivpak [OPTIONS] inputfile outputfile [infofile]\n\n",
     "infofile: optional text file to be created with information",
     " about the compression of each frame.\n\n",
@@ -48,9 +48,9 @@ std::int64_t parse_decimal(const char* text) {
     bool negative = false;
     if (*text == '+' || *text == '-') negative = *text++ == '-';
     std::int64_t value = 0;
-    constexpr std::int64_t kCeiling = std::int64_t{1} << 40;
+    constexpr std::int64_t CEILING = std::int64_t{1} << 40;
     for (; *text >= '0' && *text <= '9'; ++text) {
-        if (value < kCeiling) value = value * 10 + (*text - '0');
+        if (value < CEILING) value = value * 10 + (*text - '0');
     }
     return negative ? -value : value;
 }
@@ -58,7 +58,7 @@ std::int64_t parse_decimal(const char* text) {
 }  // namespace
 
 void print_usage(Console& console) {
-    for (const char* line : kUsageLines) console.write(line);
+    for (const char* line : USAGE_LINES) console.write(line);
     throw UsageError{};
 }
 

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -23,15 +24,73 @@ void read_record(ByteSource& image, std::uint64_t offset, IsoDirRecord& record) 
     image.read_at(offset, record.bytes.data(), record.bytes.size());
 }
 
+// The image's bytes as the walk reads them: a whole sector per read, the last
+// few sectors kept, so that a directory costs one read per sector instead of
+// one per record, and the sector a walk comes back to after a descent is
+// usually still at hand. Bytes the image does not hold read as zero. The image
+// must not change while the cache is in use.
+class SectorCache {
+public:
+    explicit SectorCache(ByteSource& image)
+        : image_(image), image_sectors_((image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE) {}
+
+    // The record at `offset`: its 289 bytes, across a sector boundary when it straddles one.
+    void read_record(std::uint64_t offset, IsoDirRecord& record) {
+        std::uint8_t* out = record.bytes.data();
+        for (std::size_t left = record.bytes.size(); left > 0;) {
+            const std::size_t within = static_cast<std::size_t>(offset % SECTOR_SIZE);
+            const std::size_t n = std::min<std::size_t>(left, SECTOR_SIZE - within);
+            std::memcpy(out, sector(offset / SECTOR_SIZE) + within, n);
+            out += n;
+            offset += n;
+            left -= n;
+        }
+    }
+
+private:
+    static constexpr std::size_t SLOTS = 8;
+    static constexpr std::uint64_t NO_SECTOR = UINT64_MAX;
+
+    struct Slot {
+        std::uint64_t index = NO_SECTOR;  // which sector the bytes are
+        std::uint64_t last_use = 0;       // use_count_ when it was last asked for
+        std::array<std::uint8_t, SECTOR_SIZE> bytes{};
+    };
+
+    // The bytes of sector `index`, read when none of the slots holds them
+    // (into the slot least recently used).
+    const std::uint8_t* sector(std::uint64_t index) {
+        ++use_count_;
+        Slot* victim = &slots_[0];
+        for (Slot& slot : slots_) {
+            if (slot.index == index) {
+                slot.last_use = use_count_;
+                return slot.bytes.data();
+            }
+            if (slot.last_use < victim->last_use) victim = &slot;
+        }
+        victim->index = index;
+        victim->last_use = use_count_;
+        victim->bytes.fill(0);
+        if (index < image_sectors_) image_.read_at(index * SECTOR_SIZE, victim->bytes.data(), SECTOR_SIZE);
+        return victim->bytes.data();
+    }
+
+    ByteSource& image_;
+    std::uint64_t image_sectors_;  // sectors the image touches, a short last one included
+    std::uint64_t use_count_ = 0;  // sectors asked for so far
+    std::array<Slot, SLOTS> slots_;
+};
+
 // Reads the next record of `dir` into `record`, moving on to the next sector
 // over the unused tail of one. false when the directory has ended.
-bool next_record(ByteSource& image, DirCursor& dir, IsoDirRecord& record) {
-    read_record(image, dir.rec_offset, record);
+bool next_record(SectorCache& cache, DirCursor& dir, IsoDirRecord& record) {
+    cache.read_record(dir.rec_offset, record);
     if (record.length() != 0) return true;
     std::uint64_t room = SECTOR_SIZE - dir.rec_offset % SECTOR_SIZE;
     if (room > dir.prev_len) return false;
     dir.rec_offset += room;
-    read_record(image, dir.rec_offset, record);
+    cache.read_record(dir.rec_offset, record);
     return record.length() != 0;
 }
 
@@ -90,6 +149,8 @@ int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const Iso
 // during a search).
 std::size_t iso_walk_dir(IsoSearch& search, std::uint64_t dir_offset, std::size_t found) {
     const std::size_t capacity = search.results.size();
+    const std::uint64_t bound = ISO_RECORDS_PER_SECTOR * ((search.image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE);
+    SectorCache cache(search.image);
     std::vector<DirCursor> open{DirCursor{dir_offset}};  // innermost last
     search.walked.insert(dir_offset);
     IsoDirRecord record;
@@ -97,12 +158,13 @@ std::size_t iso_walk_dir(IsoSearch& search, std::uint64_t dir_offset, std::size_
         DirCursor& dir = open.back();
         if (dir.descended) {
             dir.descended = false;
-            read_record(search.image, dir.rec_offset, record);
+            cache.read_record(dir.rec_offset, record);
         } else {
-            if (!next_record(search.image, dir, record)) {
+            if (!next_record(cache, dir, record)) {
                 open.pop_back();
                 continue;
             }
+            if (++search.records_examined > bound) return found;
             if (is_self_or_parent(record)) {
                 advance(dir, record);
                 continue;

@@ -22,6 +22,8 @@ namespace qivpak {
 
 inline constexpr std::uint32_t SECTOR_SIZE = 2048;  // logical block: block number × 2048 is a byte offset
 inline constexpr std::uint64_t ISO_ROOT_RECORD_OFFSET = 16 * SECTOR_SIZE + 156;
+// Most records one search examines per sector of the image (see iso_find_files).
+inline constexpr std::uint64_t ISO_RECORDS_PER_SECTOR = 64;
 
 // One directory record as read: the image's bytes from the record's first byte
 // on, the 33-byte fixed part and 256 bytes after it (room for the longest File
@@ -75,6 +77,7 @@ struct IsoSearch {
     std::span<IsoDirRecord> results;          // capacity = results.size()
     const IsoFilter* filter = nullptr;        // nullptr: every record passes
     std::unordered_set<std::uint64_t> walked;  // byte offsets of the directory extents walked so far
+    std::uint64_t records_examined = 0;        // records read so far, self and parent records included
 };
 
 // Searches the tree whose root the Primary Volume Descriptor names and stores
@@ -84,13 +87,26 @@ struct IsoSearch {
 // records are never tested or stored. Returns the count stored, at most
 // results.size() (and at most INT32_MAX). An image shorter than the root
 // record's Location of Extent (32930 bytes) gives 0.
+//
+// Work bound: one search examines at most ISO_RECORDS_PER_SECTOR (64) records
+// per 2048-byte sector of the image (a short last sector counts as one), all
+// directories together, self and parent records included. A sector holds at
+// most 60 records and a well-formed disc has each directory sector walked once,
+// so no real disc comes near the bound; but as a directory runs on until a zero
+// length byte ends it, a crafted image can make every walk read on to its end.
+// The record that would pass the bound is neither tested nor stored: the search
+// ends there with what it has stored, as when the results are full, and the
+// directories still open are not stored. A search so costs at most a small
+// multiple of one pass over the image, whatever its records say.
 int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const IsoFilter* filter);
 
 // Walks the directory whose records begin at byte `dir_offset`, and every
 // directory below it not yet in search.walked, storing matches from index
 // `found` on (found ≤ results.size()). Returns the new count. The walk stops at
 // once, without storing the record in hand, when the results are full after a
-// record was tested and, for a directory, walked.
+// record was tested and, for a directory, walked, and when the record read
+// brings search.records_examined past the work bound of iso_find_files.
+// Directory sectors are read whole, a few kept at hand for the walk.
 //
 // A directory ends at a zero length byte when more bytes are left up to the
 // next 2048-byte boundary than the previous record's length; otherwise the

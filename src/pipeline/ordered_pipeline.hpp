@@ -14,7 +14,7 @@
 // share of up to 16 frames) so threads meet once per batch, not once per frame.
 //
 // Memory is bounded whatever the thread count: the window holds at most
-// kMaxWindow jobs, and callers start at most MAX_WORKERS workers.
+// MAX_WINDOW jobs, and callers start at most MAX_WORKERS workers.
 //
 // fill returns false to stop after that job (an error to be reported when its
 // turn comes). When drain throws, the pipeline tells the workers to stop,
@@ -39,7 +39,7 @@ class OrderedPipeline {
 public:
     // threads: workers to start (1 = none: everything on the calling thread).
     explicit OrderedPipeline(unsigned threads) : threads_(threads < 1 ? 1 : threads) {
-        jobs_.resize(threads_ == 1 ? 1 : std::min<std::size_t>(kBatch * 4 * std::size_t{threads_}, kMaxWindow));
+        jobs_.resize(threads_ == 1 ? 1 : std::min<std::size_t>(BATCH * 4 * std::size_t{threads_}, MAX_WINDOW));
         state_.assign(jobs_.size(), Slot::free);
     }
 
@@ -64,8 +64,8 @@ public:
 
 private:
     enum class Slot { free, queued, done };
-    static constexpr std::uint32_t kBatch = 16;        // frames a worker takes at once
-    static constexpr std::size_t kMaxWindow = 512;     // jobs in flight at most (~9 MiB)
+    static constexpr std::uint32_t BATCH = 16;        // frames a worker takes at once
+    static constexpr std::size_t MAX_WINDOW = 512;     // jobs in flight at most (~9 MiB)
 
     template <class Fill, class Drain>
     void run_parallel(std::uint32_t count, Fill& fill, Drain& drain) {
@@ -76,7 +76,7 @@ private:
             // Refill in bursts, so that workers and the writer meet once per
             // batch of frames rather than once per frame.
             const std::uint32_t in_flight = filled_ - drained;
-            if (reading && filled_ < count && (in_flight == 0 || window - in_flight >= kBatch)) {
+            if (reading && filled_ < count && (in_flight == 0 || window - in_flight >= BATCH)) {
                 std::uint32_t burst = std::min(window - in_flight, count - filled_);
                 for (std::uint32_t b = 0; b < burst; ++b) {
                     if (!fill(filled_ + b, jobs_[(filled_ + b) % window])) {
@@ -145,7 +145,7 @@ private:
                 const std::uint32_t queued = pipe_.filled_ - pipe_.processing_;
                 const std::uint32_t share = (queued + pipe_.started_ - 1) / pipe_.started_;
                 const std::uint32_t first = pipe_.processing_;
-                const std::uint32_t taken = std::min(std::min(share, kBatch), queued);
+                const std::uint32_t taken = std::min(std::min(share, BATCH), queued);
                 pipe_.processing_ += taken;
                 lock.unlock();
                 for (std::uint32_t k = 0; k < taken; ++k) {

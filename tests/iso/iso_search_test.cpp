@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -201,6 +202,53 @@ TEST(IsoSearch, DirectoriesLeadingBackToAncestorsAreWalkedOnce) {
     // Each directory extent is read from its start once.
     for (std::uint64_t dir : {20, 21, 22})
         EXPECT_EQ(std::count(image.reads.begin(), image.reads.end(), dir * SECTOR_SIZE), 1) << dir;
+}
+
+// 1 MiB whose root lists `dirs` subdirectories, subdirectory i at sector 100 + i,
+// and whose sectors from 100 on are filled to the last byte with 51 file records
+// named "SSS.NNN" (sector, index), so that every subdirectory runs on to the
+// image's end.
+HandImage run_on_image(std::uint32_t dirs) {
+    HandImage image(512 * SECTOR_SIZE);
+    image.set_root(20);
+    std::vector<RecordSpec> subdirs;
+    for (std::uint32_t i = 0; i < dirs; ++i)
+        subdirs.push_back({"D" + std::to_string(100 + i), 100 + i, SECTOR_SIZE, true});
+    image.put_dir(20, 20, subdirs);
+    for (std::uint32_t s = 100; s < 512; ++s) {
+        std::uint64_t at = std::uint64_t{s} * SECTOR_SIZE;
+        for (int i = 0; i <= 50; ++i) {
+            char name[8];
+            std::snprintf(name, sizeof name, "%03u.%03d", s, i);
+            at = image.put_record(at, {name, 22, 1, false, static_cast<std::uint8_t>(i < 50 ? 40 : 48)});
+        }
+    }
+    return image;
+}
+
+// One search examines at most 64 records per sector of the image, here 32768.
+// With 20 subdirectories: the root's first 3 records, D100's 21012, D101 and the
+// first 11752 of D101's walk (sector 331 up to record 21) stay within it.
+TEST(IsoSearch, WorkIsBoundedBySizeOfImage) {
+    const struct {
+        std::uint32_t dirs;
+        std::string_view name_part;
+        std::size_t count;
+        std::string last;
+    } rows[] = {
+        {20, "331.", 73, "331.021"},
+        {20, "D1", 1, "D100"},  // D101 was still open
+        {1, "331.", 51, "331.050"},
+        {1, "511.050", 1, "511.050"},
+    };
+    for (const auto& row : rows) {
+        HandImage image = run_on_image(row.dirs);
+        IsoFilter f = make_filter(ISO_MATCH_NAME);
+        f.name_part = row.name_part;
+        Names found = search(image, 128, &f);
+        EXPECT_EQ(found.size(), row.count) << row.dirs << " " << row.name_part;
+        EXPECT_EQ(found.empty() ? "" : found.back(), row.last) << row.dirs << " " << row.name_part;
+    }
 }
 
 // Directories nested as deep as the image has sectors, made up as they are read.

@@ -21,7 +21,7 @@ struct MemorySource : qivpak::ByteSource {
     std::uint64_t short_from = UINT64_MAX;
     std::size_t read_at(std::uint64_t offset, void* buf, std::size_t len) override {
         const std::uint64_t end = std::min<std::uint64_t>(bytes.size(), short_from);
-        if (offset >= end) return 0;
+        if (offset >= end || len == 0) return 0;
         const std::size_t n = static_cast<std::size_t>(std::min<std::uint64_t>(len, end - offset));
         std::memcpy(buf, bytes.data() + offset, n);
         return n;
@@ -39,6 +39,7 @@ struct MemorySink : qivpak::ByteSink {
     bool failed = false;
     bool write_all(const void* buf, std::size_t len) override {
         if (failed || position + len > fail_at) return !(failed = true);
+        if (len == 0) return true;
         if (bytes.size() < position + len) bytes.resize(position + len);
         std::memcpy(bytes.data() + position, buf, len);
         position += len;
