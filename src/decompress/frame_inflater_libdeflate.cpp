@@ -1,34 +1,129 @@
 // frame_inflater_libdeflate.cpp - the frame inflater on libdeflate, with zlib where their verdicts could differ
 //
-// libdeflate is more lenient than zlib in two places: in a block with the
-// fixed codes it takes the literal/length codes 286 and 287 (as length 258),
-// and a block with its own codes may announce up to 288 literal/length and 32
-// distance codes, where zlib refuses more than 286 and 30. Everything else
-// zlib refuses, libdeflate refuses too, and what both accept they inflate to
-// the same bytes. So a stream goes to libdeflate only when its first block is
-// the last one and is stored, or has its own codes within zlib's counts; any
-// other stream (fixed codes, several blocks, or headers zlib refuses) goes to
-// zlib, which is then its own judge. The fuzz target fuzz_inflaters checks the
-// two against each other.
+// libdeflate is more lenient than zlib in a few places, all in how a block
+// describes its codes: with the fixed codes it takes the literal/length codes
+// 286 and 287 (as length 258); a block with its own codes may announce up to
+// 288 literal/length and 32 distance codes (zlib refuses more than 286 and
+// 30), may let a run of code lengths overrun their count (libdeflate ignores
+// the excess), and may have a code of a single codeword whose unused bit
+// pattern libdeflate decodes as that codeword. Given a block whose codes are
+// complete and described within zlib's rules, or a stored block, the two
+// accept and refuse the same streams and inflate them to the same bytes.
+//
+// So a stream goes to libdeflate only when its first block is its last one
+// and is stored, or has its own codes and passes the checks below, which
+// read its description of the codes as zlib does. Every other stream (fixed
+// codes, several blocks, a description zlib would refuse or that is cut
+// short) goes to zlib, which then judges it itself. Streams from zlib's
+// compressor are single blocks with complete codes, so nearly every frame
+// takes the fast way. The fuzz target fuzz_inflaters compares the two.
 #include "decompress/frame_inflater.hpp"
 
 #include <libdeflate.h>
+
+#include <array>
 
 namespace qivpak {
 
 namespace {
 
-// Whether libdeflate's verdict on this zlib stream is zlib's: its first block
-// (after the 2-byte header) is final, and stored or with its own codes within
-// 286 literal/length and 30 distance codes.
+// Bits least significant first, as deflate stores them; zeros past the end,
+// which `cut` then tells.
+class BitReader {
+public:
+    explicit BitReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
+
+    unsigned peek(unsigned n) {
+        while (have_ < n) {
+            const std::uint64_t byte = next_ < bytes_.size() ? bytes_[next_] : 0;
+            cut_ = cut_ || next_ >= bytes_.size();
+            ++next_;
+            buffer_ |= byte << have_;
+            have_ += 8;
+        }
+        return static_cast<unsigned>(buffer_ & ((1u << n) - 1));
+    }
+    void drop(unsigned n) {
+        buffer_ >>= n;
+        have_ -= n;
+    }
+    unsigned take(unsigned n) {
+        const unsigned value = peek(n);
+        drop(n);
+        return value;
+    }
+    bool cut() const { return cut_; }
+
+private:
+    std::span<const std::uint8_t> bytes_;
+    std::size_t next_ = 0;
+    std::uint64_t buffer_ = 0;
+    unsigned have_ = 0;
+    bool cut_ = false;
+};
+
+// Whether the code lengths make a complete prefix code: neither
+// over-subscribed nor leaving a bit pattern unused.
+bool complete(std::span<const std::uint8_t> lengths) {
+    std::uint32_t room = 0;  // in units of 2^-15
+    for (const std::uint8_t len : lengths)
+        if (len != 0) room += 1u << (15 - len);
+    return room == 1u << 15;
+}
+
+// Whether libdeflate's verdict on this zlib stream is zlib's (see above).
 bool libdeflate_judges_like_zlib(std::span<const std::uint8_t> stream) {
-    if (stream.size() < 4) return false;
-    const unsigned bits = stream[2] | static_cast<unsigned>(stream[3]) << 8;
-    const bool final_block = (bits & 1) != 0;
-    const unsigned type = (bits >> 1) & 3;     // 0 stored, 1 fixed codes, 2 own codes
-    const unsigned litlen = 257 + ((bits >> 3) & 31);
-    const unsigned distance = 1 + ((bits >> 8) & 31);
-    return final_block && (type == 0 || (type == 2 && litlen <= 286 && distance <= 30));
+    if (stream.size() < 3) return false;
+    BitReader in(stream.subspan(2));
+    if (in.take(1) != 1) return false;  // not the last block
+    const unsigned type = in.take(2);
+    if (type == 0) return true;  // stored
+    if (type != 2) return false;
+    const unsigned litlen = 257 + in.take(5);
+    const unsigned distance = 1 + in.take(5);
+    const unsigned length_codes = 4 + in.take(4);
+    if (litlen > 286 || distance > 30) return false;
+
+    // The code of the code lengths: up to 19 codewords of up to 7 bits,
+    // looked up by the next 7 bits of input.
+    static constexpr std::array<std::uint8_t, 19> kOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    std::array<std::uint8_t, 19> pre{};
+    for (unsigned k = 0; k < length_codes; ++k) pre[kOrder[k]] = static_cast<std::uint8_t>(in.take(3));
+    if (!complete(pre)) return false;
+    struct Entry {
+        std::uint8_t symbol, length;
+    };
+    std::array<Entry, 128> table{};
+    unsigned code = 0;
+    for (unsigned len = 1; len <= 7; ++len, code <<= 1) {
+        for (unsigned symbol = 0; symbol < 19; ++symbol) {
+            if (pre[symbol] != len) continue;
+            unsigned reversed = 0;  // codewords are stored first bit first
+            for (unsigned b = 0; b < len; ++b) reversed |= ((code >> b) & 1) << (len - 1 - b);
+            for (unsigned fill = reversed; fill < 128; fill += 1u << len)
+                table[fill] = {static_cast<std::uint8_t>(symbol), static_cast<std::uint8_t>(len)};
+            ++code;
+        }
+    }
+
+    // The code lengths themselves, runs included, exactly filling their count.
+    std::array<std::uint8_t, 286 + 30> lengths{};
+    const unsigned total = litlen + distance;
+    for (unsigned i = 0; i < total && !in.cut();) {
+        const Entry e = table[in.peek(7)];
+        in.drop(e.length);
+        if (e.symbol < 16) {
+            lengths[i++] = e.symbol;
+            continue;
+        }
+        if (e.symbol == 16 && i == 0) return false;  // nothing to repeat
+        const std::uint8_t value = e.symbol == 16 ? lengths[i - 1] : 0;
+        const unsigned run = e.symbol == 16 ? 3 + in.take(2) : e.symbol == 17 ? 3 + in.take(3) : 11 + in.take(7);
+        if (run > total - i) return false;
+        for (unsigned k = 0; k < run; ++k) lengths[i++] = value;
+    }
+    const std::span<const std::uint8_t> all(lengths.data(), total);
+    return !in.cut() && lengths[256] != 0 && complete(all.first(litlen)) && complete(all.subspan(litlen));
 }
 
 }  // namespace

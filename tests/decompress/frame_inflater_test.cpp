@@ -81,16 +81,24 @@ Bytes fixed_length_code(unsigned symbol) {
     return s.end(Bytes(259, 'a'));
 }
 
-// Own codes announcing `litlen` literal/length and `distance` distance codes,
-// of which 'a', the end and distance 0 have length 1; the block holds "a".
-Bytes own_codes(unsigned litlen, unsigned distance) {
+// A block with its own codes, announcing `litlen` literal/length and
+// `distance` distance codes. Code lengths go out in a code where 0 is '0', 1
+// is '10' and a run of 3 zeros is '11' and 3 bits; distance codes 0 and 1
+// have length 1, and so have 'a' (unless `end_only`) and the end. With
+// `overrun`, the last code length goes out as a run of 3 zeros. Then the
+// block's `bits` ('a' is 0 and the end 1; with `end_only` the end is 0).
+Bytes own_codes(unsigned litlen, unsigned distance, const char* bits, const Bytes& plain, bool end_only = false,
+                bool overrun = false) {
     Stream s;
     s.put(1, 1), s.put(2, 2), s.put(litlen - 257, 5), s.put(distance - 1, 5), s.put(14, 4);
-    for (unsigned k = 0; k < 18; ++k) s.put(k == 3 || k == 17 ? 1 : 0, 3);  // code length codes 0 and 1
-    for (unsigned i = 0; i < litlen; ++i) s.put(i == 'a' || i == 256 ? 1 : 0, 1);
-    for (unsigned i = 0; i < distance; ++i) s.put(i == 0 ? 1 : 0, 1);
-    s.put(0, 1), s.put(1, 1);
-    return s.end(Bytes{'a'});
+    for (unsigned k = 0; k < 18; ++k) s.put(k == 3 ? 1 : k == 1 || k == 17 ? 2 : 0, 3);  // 0, 17, 1
+    for (unsigned i = 0; i < litlen + distance; ++i) {
+        const bool one = (i == 'a' && !end_only) || i == 256 || i == litlen || i == litlen + 1;
+        if (overrun && i + 1 == litlen + distance) s.code(3, 2), s.put(0, 3);
+        else one ? s.code(2, 2) : s.code(0, 1);
+    }
+    for (const char* b = bits; *b; ++b) s.put(*b == '1', 1);
+    return s.end(plain);
 }
 
 template <class Inflater>
@@ -146,9 +154,12 @@ TEST(FrameInflater, AcceptsAndRefusesAsZlibDoes) {
         {"fixed length code 285", fixed_length_code(285), true, Bytes(259, 'a')},
         {"fixed length code 286", fixed_length_code(286), false, {}},
         {"fixed length code 287", fixed_length_code(287), false, {}},
-        {"286 literal/length codes", own_codes(286, 30), true, {'a'}},
-        {"287 literal/length codes", own_codes(287, 1), false, {}},
-        {"31 distance codes", own_codes(257, 31), false, {}},
+        {"286 literal/length and 30 distance codes", own_codes(286, 30, "01", {'a'}), true, {'a'}},
+        {"287 literal/length codes", own_codes(287, 2, "01", {'a'}), false, {}},
+        {"31 distance codes", own_codes(257, 31, "01", {'a'}), false, {}},
+        {"code lengths overrun their count", own_codes(257, 2, "01", {'a'}, false, true), false, {}},
+        {"one codeword, its bit pattern", own_codes(257, 2, "0", {}, true), true, {}},
+        {"one codeword, the unused bit pattern", own_codes(257, 2, "1", {}, true), false, {}},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
