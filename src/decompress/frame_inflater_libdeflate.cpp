@@ -33,14 +33,9 @@ class BitReader {
 public:
     explicit BitReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
+    // The next n (at most 32) bits, without taking them.
     unsigned peek(unsigned n) {
-        while (have_ < n) {
-            const std::uint64_t byte = next_ < bytes_.size() ? bytes_[next_] : 0;
-            cut_ = cut_ || next_ >= bytes_.size();
-            ++next_;
-            buffer_ |= byte << have_;
-            have_ += 8;
-        }
+        if (have_ < n) refill();
         return static_cast<unsigned>(buffer_ & ((1u << n) - 1));
     }
     void drop(unsigned n) {
@@ -55,6 +50,25 @@ public:
     bool cut() const { return cut_; }
 
 private:
+    // Tops the buffer up to at least 56 bits. The bits above `have_` are
+    // always the stream's next ones, so a whole word can be laid over them.
+    void refill() {
+        if (next_ + 8 <= bytes_.size()) {
+            std::uint64_t word = 0;
+            for (unsigned k = 0; k < 8; ++k) word |= std::uint64_t{bytes_[next_ + k]} << (8 * k);
+            buffer_ |= word << have_;
+            next_ += (63 - have_) / 8;
+            have_ |= 56;
+            return;
+        }
+        while (have_ <= 56) {
+            cut_ = cut_ || next_ >= bytes_.size();
+            buffer_ |= std::uint64_t{next_ < bytes_.size() ? bytes_[next_] : 0u} << have_;
+            ++next_;
+            have_ += 8;
+        }
+    }
+
     std::span<const std::uint8_t> bytes_;
     std::size_t next_ = 0;
     std::uint64_t buffer_ = 0;
@@ -62,14 +76,11 @@ private:
     bool cut_ = false;
 };
 
-// Whether the code lengths make a complete prefix code: neither
-// over-subscribed nor leaving a bit pattern unused.
-bool complete(std::span<const std::uint8_t> lengths) {
-    std::uint32_t room = 0;  // in units of 2^-15
-    for (const std::uint8_t len : lengths)
-        if (len != 0) room += 1u << (15 - len);
-    return room == 1u << 15;
-}
+// The room a codeword of `length` bits takes in a prefix code, in units of
+// 2^-15: a code is complete (neither over-subscribed nor leaving a bit
+// pattern unused) when its codewords' rooms add up to 2^15.
+constexpr std::uint32_t room(unsigned length) { return length == 0 ? 0 : 1u << (15 - length); }
+constexpr std::uint32_t kFull = 1u << 15;
 
 // Whether libdeflate's verdict on this zlib stream is zlib's (see above).
 bool libdeflate_judges_like_zlib(std::span<const std::uint8_t> stream) {
@@ -89,7 +100,9 @@ bool libdeflate_judges_like_zlib(std::span<const std::uint8_t> stream) {
     static constexpr std::array<std::uint8_t, 19> kOrder = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
     std::array<std::uint8_t, 19> pre{};
     for (unsigned k = 0; k < length_codes; ++k) pre[kOrder[k]] = static_cast<std::uint8_t>(in.take(3));
-    if (!complete(pre)) return false;
+    std::uint32_t pre_room = 0;
+    for (const std::uint8_t len : pre) pre_room += room(len);
+    if (pre_room != kFull) return false;
     struct Entry {
         std::uint8_t symbol, length;
     };
@@ -106,24 +119,28 @@ bool libdeflate_judges_like_zlib(std::span<const std::uint8_t> stream) {
         }
     }
 
-    // The code lengths themselves, runs included, exactly filling their count.
-    std::array<std::uint8_t, 286 + 30> lengths{};
+    // The code lengths themselves, runs included, exactly filling their count;
+    // the rooms of the literal/length and of the distance codewords add up.
     const unsigned total = litlen + distance;
+    std::uint32_t rooms[2] = {0, 0};
+    unsigned previous = 0;
+    bool has_end = false;
     for (unsigned i = 0; i < total && !in.cut();) {
         const Entry e = table[in.peek(7)];
         in.drop(e.length);
-        if (e.symbol < 16) {
-            lengths[i++] = e.symbol;
-            continue;
+        unsigned value = e.symbol;
+        unsigned run = 1;
+        if (e.symbol >= 16) {
+            if (e.symbol == 16 && i == 0) return false;  // nothing to repeat
+            value = e.symbol == 16 ? previous : 0;
+            run = e.symbol == 16 ? 3 + in.take(2) : e.symbol == 17 ? 3 + in.take(3) : 11 + in.take(7);
+            if (run > total - i) return false;
         }
-        if (e.symbol == 16 && i == 0) return false;  // nothing to repeat
-        const std::uint8_t value = e.symbol == 16 ? lengths[i - 1] : 0;
-        const unsigned run = e.symbol == 16 ? 3 + in.take(2) : e.symbol == 17 ? 3 + in.take(3) : 11 + in.take(7);
-        if (run > total - i) return false;
-        for (unsigned k = 0; k < run; ++k) lengths[i++] = value;
+        for (const unsigned end = i + run; i < end; ++i) rooms[i < litlen ? 0 : 1] += room(value);
+        has_end = has_end || (value != 0 && i - run <= 256 && 256 < i);
+        previous = value;
     }
-    const std::span<const std::uint8_t> all(lengths.data(), total);
-    return !in.cut() && lengths[256] != 0 && complete(all.first(litlen)) && complete(all.subspan(litlen));
+    return !in.cut() && has_end && rooms[0] == kFull && rooms[1] == kFull;
 }
 
 }  // namespace

@@ -2,12 +2,13 @@
 #include "mount/image_cache.hpp"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
 #include <functional>
-#include <future>
+#include <exception>
 #include <list>
 #include <mutex>
 #include <stdexcept>
@@ -115,21 +116,21 @@ private:
     bool stopping_ = false;                      // guarded by mutex_
 };
 
-using FrameBytes = std::vector<std::uint8_t>;
-using FramePtr = std::shared_ptr<const FrameBytes>;
-
 // Inflating one frame: done once, by whichever thread takes it first (a read
-// that needs it, or a worker inflating ahead of sequential reads).
+// that needs it, or a worker inflating ahead of sequential reads), into the
+// job's own buffer, which the cache then keeps.
 struct FrameJob {
-    FrameJob(std::size_t i, std::uint64_t f, std::uint64_t c) : image(i), frame(f), claim(c) {
-        result = promise.get_future().share();
-    }
+    enum class State { pending, ready, failed };
+
+    FrameJob(std::size_t i, std::uint64_t f, std::uint64_t c) : image(i), frame(f), claim(c) {}
     const std::size_t image;
     const std::uint64_t frame;
     const std::uint64_t claim;  // tells this job's cache entry from a later one of the same frame
     std::atomic<bool> taken{false};
-    std::promise<FramePtr> promise;
-    std::shared_future<FramePtr> result;
+    State state = State::pending;  // guarded by the cache's mutex; final once not pending
+    std::exception_ptr error;      // why it failed; set before state
+    std::size_t size = 0;          // plain bytes in `bytes`; set before state
+    std::array<std::uint8_t, kFrameSize> bytes;  // not zeroed: written whole before it is read
 };
 using JobPtr = std::shared_ptr<FrameJob>;
 
@@ -156,10 +157,10 @@ struct ImageCache::Impl {
 
     // Collects jobs for frames [first, first + count) of `image` into `jobs`:
     // a new one for each frame not in the cache, and, when `unstarted` is set,
-    // the jobs of cached frames that nobody has taken yet. With `results`, the
-    // result of every frame in the range, in order.
+    // the jobs of cached frames that nobody has taken yet. With `range`, the
+    // job of every frame in the range, in order.
     void claim(std::size_t image, std::uint64_t first, std::size_t count, bool unstarted, std::vector<JobPtr>& jobs,
-               std::vector<std::shared_future<FramePtr>>* results) {
+               std::vector<JobPtr>* range) {
         std::lock_guard lock(mutex);
         for (std::size_t k = 0; k < count; ++k) {
             const std::uint64_t k_key = key(image, first + k);
@@ -167,11 +168,11 @@ struct ImageCache::Impl {
                 recent.splice(recent.begin(), recent, it->second.place);
                 const JobPtr& job = it->second.job;
                 if (unstarted && !job->taken.load()) jobs.push_back(job);
-                if (results) results->push_back(job->result);
+                if (range) range->push_back(job);
                 continue;
             }
             const JobPtr& job = jobs.emplace_back(std::make_shared<FrameJob>(image, first + k, ++claims));
-            if (results) results->push_back(job->result);
+            if (range) range->push_back(job);
             recent.push_front(k_key);
             entries.emplace(k_key, Entry{job, recent.begin()});
         }
@@ -186,23 +187,25 @@ struct ImageCache::Impl {
         if (job.taken.exchange(true)) return;
         const QivReader& reader = images[job.image];
         const std::uint64_t start = job.frame * kFrameSize;
+        std::exception_ptr error;
         try {
-            auto bytes = std::make_shared<FrameBytes>(std::min(kFrameSize, reader.size() - start));
             ++inflated;
-            reader.read(start, bytes->data(), bytes->size());
-            job.promise.set_value(std::move(bytes));
+            job.size = reader.read(start, job.bytes.data(), std::min(kFrameSize, reader.size() - start));
         } catch (...) {
-            forget(job);  // a damaged frame is inflated again (and refused again) at every read
-            job.promise.set_exception(std::current_exception());
+            error = std::current_exception();
         }
-    }
-
-    void forget(const FrameJob& job) {
-        std::lock_guard lock(mutex);
-        const auto it = entries.find(key(job.image, job.frame));
-        if (it == entries.end() || it->second.job->claim != job.claim) return;
-        recent.erase(it->second.place);
-        entries.erase(it);
+        {
+            std::lock_guard lock(mutex);
+            job.error = error;
+            job.state = error ? FrameJob::State::failed : FrameJob::State::ready;
+            // A damaged frame is inflated again (and refused again) at every read.
+            const auto it = entries.find(key(job.image, job.frame));
+            if (error && it != entries.end() && it->second.job->claim == job.claim) {
+                recent.erase(it->second.place);
+                entries.erase(it);
+            }
+        }
+        done_cv.notify_all();
     }
 
     const std::vector<QivReader> images;
@@ -211,6 +214,7 @@ struct ImageCache::Impl {
     std::vector<std::atomic<std::uint64_t>> last_end;  // per image: where its last read ended
     std::atomic<std::uint64_t> inflated{0};
     std::mutex mutex;
+    std::condition_variable done_cv;                     // a job stopped being pending
     std::list<std::uint64_t> recent;                     // keys, most recently used first; guarded by mutex
     std::unordered_map<std::uint64_t, Entry> entries;    // guarded by mutex
     std::uint64_t claims = 0;                            // guarded by mutex
@@ -241,7 +245,7 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
     // worker was to inflate ahead but has not started, on its own thread and
     // the workers.
     std::vector<JobPtr> jobs;
-    std::vector<std::shared_future<FramePtr>> frames;
+    std::vector<JobPtr> frames;
     frames.reserve(count);
     c.claim(index, first, count, true, jobs, &frames);
     c.pool.run(jobs.size(), [&](std::size_t k) { c.run(*jobs[k]); });
@@ -256,13 +260,23 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
         c.pool.post(next.size(), [&c, next](std::size_t k) { c.run(*next[k]); });
     }
 
+    // Frames other threads are inflating: wait for them. A finished job never
+    // changes again, so its bytes are read without the lock.
+    {
+        std::unique_lock lock(c.mutex);
+        c.done_cv.wait(lock, [&] {
+            return std::none_of(frames.begin(), frames.end(),
+                                [](const JobPtr& job) { return job->state == FrameJob::State::pending; });
+        });
+    }
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (std::size_t k = 0; k < count; ++k) {
-        const FrameBytes& bytes = *frames[k].get();  // throws the frame's fault
+        const FrameJob& job = *frames[k];
+        if (job.error) std::rethrow_exception(job.error);  // the frame's fault
         const std::uint64_t start = (first + k) * kFrameSize;
         const std::uint64_t from = std::max(offset, start);
-        const std::uint64_t to = std::min(end, start + bytes.size());
-        std::memcpy(out + (from - offset), bytes.data() + (from - start), static_cast<std::size_t>(to - from));
+        const std::uint64_t to = std::min(end, start + job.size);
+        std::memcpy(out + (from - offset), job.bytes.data() + (from - start), static_cast<std::size_t>(to - from));
     }
     return static_cast<std::size_t>(end - offset);
 }
