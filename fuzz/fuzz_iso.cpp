@@ -7,22 +7,12 @@
 // a prefix of the same records.
 #include "iso/iso_search.hpp"
 #include "iso/media_areas.hpp"
+#include "fuzz_check.hpp"
 #include "support/memory_io.hpp"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-namespace {
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     qivtest::Bytes image(16 * qivpak::SECTOR_SIZE, 0);

@@ -7,6 +7,7 @@
 #include "compress/compressor.hpp"
 #include "compress/nc_analysis.hpp"
 #include "decompress/decompressor.hpp"
+#include "fuzz_check.hpp"
 #include "support/memory_io.hpp"
 
 #include <cstdio>
@@ -27,13 +28,6 @@ Packed pack(const qivtest::Bytes& image, int level, std::uint32_t threshold, boo
     if (analyze) qivpak::analyze_nc_areas(source, image.size(), {level, threshold, threads, ""}, plan, log);
     qivpak::compress_file(source, static_cast<std::uint32_t>(image.size()), sink, plan, {level, threads}, log);
     return {sink.bytes, log.log};
-}
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
 }
 
 }  // namespace

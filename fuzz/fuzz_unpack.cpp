@@ -6,6 +6,7 @@
 // refuses for its index, and otherwise give the same bytes frame by frame, or
 // refuse the frame at which the unpacker stopped.
 #include "decompress/decompressor.hpp"
+#include "fuzz_check.hpp"
 #include "support/memory_io.hpp"
 
 #include <qivpak/reader.hpp>
@@ -36,13 +37,6 @@ Outcome unpack(const qivtest::Bytes& container, unsigned threads) {
     outcome.image = sink.bytes;
     outcome.index_ok = log.log.size() >= 2;  // sized, then started
     return outcome;
-}
-
-void check(bool ok, const char* what) {
-    if (!ok) {
-        std::fprintf(stderr, "invariant broken: %s\n", what);
-        std::abort();
-    }
 }
 
 }  // namespace

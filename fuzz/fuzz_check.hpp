@@ -1,0 +1,12 @@
+// fuzz_check.hpp - stops a fuzz target at the first broken invariant, so libFuzzer keeps the input
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+inline void check(bool ok, const char* what) {
+    if (!ok) {
+        std::fprintf(stderr, "invariant broken: %s\n", what);
+        std::abort();
+    }
+}
