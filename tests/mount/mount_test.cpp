@@ -4,8 +4,6 @@
 // tests skip themselves where qivmount is not built, /dev/fuse is missing or
 // fusermount3 is not installed.
 #include "mount/image_cache.hpp"
-#include "support/temp_dir.hpp"
-#include "support/test_data.hpp"
 
 #include <gtest/gtest.h>
 
@@ -18,7 +16,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <random>
 #include <set>
 #include <string>
@@ -28,9 +29,32 @@
 namespace {
 
 namespace fs = std::filesystem;
-using qivtest::Bytes;
-using qivtest::TempDir;
+using Bytes = std::vector<std::uint8_t>;
 constexpr std::size_t kFrame = 8192;
+
+Bytes read_file(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void write_file(const fs::path& p, const Bytes& data) {
+    fs::create_directories(p.parent_path());
+    std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(data.data()),
+                                             static_cast<std::streamsize>(data.size()));
+}
+
+struct TempDir {
+    TempDir() {
+        std::string pattern = (fs::temp_directory_path() / "qivmount-test-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+        path = pattern;
+    }
+    ~TempDir() {
+        std::error_code ec;
+        fs::remove_all(path, ec);
+    }
+    fs::path path;
+};
 
 // A child process with standard output and error in files.
 struct Child {
@@ -66,11 +90,33 @@ struct Child {
         }
         return WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
     }
-    std::string text(const fs::path& p) const { return qivtest::read_text(p); }
+    std::string text(const fs::path& p) const {
+        const Bytes b = read_file(p);
+        return std::string(b.begin(), b.end());
+    }
 };
 
 // Runs a command to its end; returns its status.
 int run(const std::vector<std::string>& argv, const fs::path& log_stem) { return Child(argv, log_stem).wait(120); }
+
+Bytes noise(std::size_t size, unsigned seed) {
+    std::mt19937 gen(seed);
+    Bytes b(size);
+    for (auto& x : b) x = static_cast<std::uint8_t>(gen() >> 24);
+    return b;
+}
+
+Bytes text(std::size_t size, unsigned seed) {
+    static const char* const words[] = {"sector ", "frame ", "volume ", "index ", "table ", "disc\n", "0x1F "};
+    std::mt19937 gen(seed);
+    Bytes b;
+    while (b.size() < size) {
+        const std::string w = words[gen() % 7];
+        b.insert(b.end(), w.begin(), w.end());
+    }
+    b.resize(size);
+    return b;
+}
 
 Bytes concat(std::initializer_list<Bytes> parts) {
     Bytes all;
@@ -78,21 +124,16 @@ Bytes concat(std::initializer_list<Bytes> parts) {
     return all;
 }
 
-// Writes `data` to `p`, making its folder first.
-void put(const fs::path& p, const Bytes& data) {
-    fs::create_directories(p.parent_path());
-    qivtest::write_file(p, data);
+std::uint32_t u32_at(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<std::uint32_t>(b[at + 3]) << 24;
 }
 
 // The container `good` with one byte in the middle of frame `frame`'s stored bytes flipped.
 Bytes with_damaged_frame(Bytes good, std::uint32_t frame) {
-    auto le = [&](std::size_t at, int bytes) {
-        std::uint32_t v = 0;
-        for (int k = bytes - 1; k >= 0; --k) v = v << 8 | good[at + static_cast<std::size_t>(k)];
-        return v;
-    };
-    const std::uint32_t frames = (le(4, 4) + kFrame - 1) / kFrame;
-    good[le(32 + 4 * frame, 4) + le(32 + 4 * frames + 2 * frame, 2) / 2] ^= 0x55;
+    const std::uint32_t frames = (u32_at(good, 4) + kFrame - 1) / kFrame;
+    const std::uint32_t start = u32_at(good, 32 + 4 * frame);
+    const std::uint32_t length = good[32 + 4 * frames + 2 * frame] | good[33 + 4 * frames + 2 * frame] << 8;
+    good[start + length / 2] ^= 0x55;
     return good;
 }
 
@@ -106,9 +147,9 @@ struct CacheRead {
 TEST(ImageCache, ReadsInflateEachFrameOnceAndMatchTheImage) {
     TempDir dir;
     // 21 frames: text, noise stored raw with -a, text, a short last frame.
-    const Bytes image = concat({qivtest::text_bytes(6 * kFrame, 1), qivtest::random_bytes(5 * kFrame, 2), qivtest::text_bytes(9 * kFrame + 700, 3)});
-    put(dir.path() / "img", image);
-    ASSERT_EQ(run({QIVPAK_BINARY, "-a", (dir.path() / "img").string(), (dir.path() / "a.qiv").string()}, dir.path() / "p"), 0);
+    const Bytes image = concat({text(6 * kFrame, 1), noise(5 * kFrame, 2), text(9 * kFrame + 700, 3)});
+    write_file(dir.path / "img", image);
+    ASSERT_EQ(run({QIVPAK_BINARY, "-a", (dir.path / "img").string(), (dir.path / "a.qiv").string()}, dir.path / "p"), 0);
 
     const std::uint64_t F = kFrame;
     struct Row {
@@ -132,7 +173,7 @@ TEST(ImageCache, ReadsInflateEachFrameOnceAndMatchTheImage) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         std::vector<qivpak::QivReader> readers;
-        readers.emplace_back((dir.path() / "a.qiv").string());
+        readers.emplace_back((dir.path / "a.qiv").string());
         qivpak::ImageCache cache(std::move(readers), row.capacity_frames * kFrame, row.threads);
         for (const CacheRead& r : row.reads) {
             Bytes got(r.length, 0xEE);
@@ -148,9 +189,9 @@ TEST(ImageCache, ReadsInflateEachFrameOnceAndMatchTheImage) {
 
     // A damaged frame fails every read that touches it, is never kept, and
     // leaves its neighbours readable, from any number of threads at once.
-    put(dir.path() / "bad.qiv", with_damaged_frame(qivtest::read_file(dir.path() / "a.qiv"), 3));
+    write_file(dir.path / "bad.qiv", with_damaged_frame(read_file(dir.path / "a.qiv"), 3));
     std::vector<qivpak::QivReader> readers;
-    readers.emplace_back((dir.path() / "bad.qiv").string());
+    readers.emplace_back((dir.path / "bad.qiv").string());
     qivpak::ImageCache cache(std::move(readers), 4 * kFrame, 2);
     Bytes got(3 * kFrame);
     for (int pass = 0; pass < 2; ++pass) {
@@ -223,39 +264,39 @@ protected:
     void SetUp() override {
         if (std::string(QIVMOUNT_BINARY).empty()) GTEST_SKIP() << "qivmount is not built (no libfuse 3)";
         if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "/dev/fuse is not usable here";
-        if (run({"sh", "-c", "command -v fusermount3"}, dir_.path() / "which") != 0) GTEST_SKIP() << "no fusermount3";
-        if (run({"xorriso", "-version"}, dir_.path() / "xv") != 0) GTEST_SKIP() << "xorriso is not installed";
+        if (run({"sh", "-c", "command -v fusermount3"}, dir_.path / "which") != 0) GTEST_SKIP() << "no fusermount3";
+        if (run({"xorriso", "-version"}, dir_.path / "xv") != 0) GTEST_SKIP() << "xorriso is not installed";
 
         // A disc with text, incompressible data and a directory tree.
-        const fs::path tree = dir_.path() / "tree";
-        put(tree / "README.TXT", qivtest::text_bytes(3000, 4));
-        put(tree / "DATA/NOISE.BIN", qivtest::random_bytes(200000, 5));
-        put(tree / "DATA/WORDS.TXT", qivtest::text_bytes(300000, 6));
-        put(tree / "DATA/DEEP/ZERO.BIN", Bytes(70000, 0));
-        iso_ = (dir_.path() / "disc.iso").string();
-        ASSERT_EQ(run({"xorriso", "-as", "mkisofs", "-R", "-o", iso_, tree.string()}, dir_.path() / "mk"), 0);
-        image_ = qivtest::read_file(iso_);
+        const fs::path tree = dir_.path / "tree";
+        write_file(tree / "README.TXT", text(3000, 4));
+        write_file(tree / "DATA/NOISE.BIN", noise(200000, 5));
+        write_file(tree / "DATA/WORDS.TXT", text(300000, 6));
+        write_file(tree / "DATA/DEEP/ZERO.BIN", Bytes(70000, 0));
+        iso_ = (dir_.path / "disc.iso").string();
+        ASSERT_EQ(run({"xorriso", "-as", "mkisofs", "-R", "-o", iso_, tree.string()}, dir_.path / "mk"), 0);
+        image_ = read_file(iso_);
 
         // The folder to mount: sound containers, one with a damaged frame, and files to leave out.
-        src_ = dir_.path() / "src";
+        src_ = dir_.path / "src";
         fs::create_directories(src_);
-        ASSERT_EQ(run({QIVPAK_BINARY, iso_, (src_ / "disc.qiv").string()}, dir_.path() / "p1"), 0);
-        ASSERT_EQ(run({QIVPAK_BINARY, "-a", iso_, (src_ / "raw").string()}, dir_.path() / "p2"), 0);
-        const Bytes good = qivtest::read_file(src_ / "disc.qiv");
-        put(src_ / "bad.qiv", with_damaged_frame(good, kDamaged));
-        put(src_ / "cut.qiv", Bytes(good.begin(), good.begin() + 40));
-        put(src_ / "notes.txt", qivtest::text_bytes(500, 7));
+        ASSERT_EQ(run({QIVPAK_BINARY, iso_, (src_ / "disc.qiv").string()}, dir_.path / "p1"), 0);
+        ASSERT_EQ(run({QIVPAK_BINARY, "-a", iso_, (src_ / "raw").string()}, dir_.path / "p2"), 0);
+        const Bytes good = read_file(src_ / "disc.qiv");
+        write_file(src_ / "bad.qiv", with_damaged_frame(good, kDamaged));
+        write_file(src_ / "cut.qiv", Bytes(good.begin(), good.begin() + 40));
+        write_file(src_ / "notes.txt", text(500, 7));
         fs::create_directories(src_ / "subfolder");
     }
 
     void TearDown() override {
         for (const fs::path& m : mountpoints_)
-            if (mounted(m)) run({"fusermount3", "-u", "-z", m.string()}, dir_.path() / "cleanup");
+            if (mounted(m)) run({"fusermount3", "-u", "-z", m.string()}, dir_.path / "cleanup");
     }
 
     fs::path mountpoint(const std::string& name) {
-        fs::create_directories(dir_.path() / name);
-        return mountpoints_.emplace_back(dir_.path() / name);
+        fs::create_directories(dir_.path / name);
+        return mountpoints_.emplace_back(dir_.path / name);
     }
 
     static constexpr std::uint32_t kDamaged = 20;  // frame of bad.qiv whose stored bytes are flipped
@@ -288,7 +329,7 @@ TEST_F(Mount, ServesContainersAsTheirImages) {
         if (row.foreground) argv.push_back("-f");
         argv.push_back(row.folder ? src_.string() : (src_ / "disc.qiv").string());
         argv.push_back(mnt.string());
-        Child daemon(argv, dir_.path() / ("qivmount" + std::to_string(n)));
+        Child daemon(argv, dir_.path / ("qivmount" + std::to_string(n)));
         if (!row.foreground) {
             ASSERT_EQ(daemon.wait(30), 0) << daemon.text(daemon.err);
         }
@@ -305,8 +346,8 @@ TEST_F(Mount, ServesContainersAsTheirImages) {
             EXPECT_EQ(st.st_size, static_cast<off_t>(image_.size()));
             EXPECT_EQ(st.st_mtim.tv_sec, container.st_mtim.tv_sec);
             EXPECT_EQ(st.st_mtim.tv_nsec, container.st_mtim.tv_nsec);
-            EXPECT_TRUE(qivtest::read_file(mnt / name) == image_) << "the whole image differs";
-            EXPECT_EQ(xorriso_tree((mnt / name).string(), dir_.path() / "x1"), xorriso_tree(iso_, dir_.path() / "x2"));
+            EXPECT_TRUE(read_file(mnt / name) == image_) << "the whole image differs";
+            EXPECT_EQ(xorriso_tree((mnt / name).string(), dir_.path / "x1"), xorriso_tree(iso_, dir_.path / "x2"));
 
             const int fd = open((mnt / name).c_str(), O_RDONLY);
             ASSERT_GE(fd, 0);
@@ -365,7 +406,7 @@ TEST_F(Mount, ServesContainersAsTheirImages) {
         }
 
         // Unmounting ends the daemon cleanly.
-        EXPECT_EQ(run({"fusermount3", "-u", mnt.string()}, dir_.path() / "umount"), 0);
+        EXPECT_EQ(run({"fusermount3", "-u", mnt.string()}, dir_.path / "umount"), 0);
         if (row.foreground) {
             EXPECT_EQ(daemon.wait(30), 0) << daemon.text(daemon.err);
         }
@@ -391,7 +432,7 @@ TEST_F(Mount, RefusesWhatItCannotServe) {
     for (const Row& row : rows) {
         std::vector<std::string> argv = {QIVMOUNT_BINARY, "-f"};
         argv.insert(argv.end(), row.args.begin(), row.args.end());
-        Child c(argv, dir_.path() / "refused");
+        Child c(argv, dir_.path / "refused");
         EXPECT_EQ(c.wait(30), 1);
         EXPECT_EQ(c.text(c.err).substr(0, row.message.size()), row.message);
         EXPECT_FALSE(mounted(mnt));
