@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # fuzz.sh - builds the libFuzzer targets with clang and runs each one for SECONDS seconds on a copy of its seed corpus
 #
-# Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: unpack pack iso; default all)
+# Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: unpack pack iso, and inflaters where libdeflate is
+# installed; default all)
 # The build lives in build/fuzz. The targets run one after the other, each in
 # one process. For each it prints libFuzzer's closing lines (executions,
 # coverage, corpus). A crash, sanitizer report, broken invariant, leak or
@@ -17,7 +18,10 @@ if [[ ! $seconds =~ ^[0-9]+$ ]]; then
 fi
 shift
 targets=("$@")
-[[ ${#targets[@]} -gt 0 ]] || targets=(unpack pack iso)
+if [[ ${#targets[@]} -eq 0 ]]; then
+    targets=(unpack pack iso)
+    if pkg-config --exists libdeflate 2>/dev/null; then targets+=(inflaters); fi
+fi
 
 build=build/fuzz
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
@@ -32,7 +36,7 @@ trap 'rm -rf "$work"' EXIT
 crashes=$PWD/$build/crashes
 mkdir -p "$crashes"
 
-declare -A max_len=([unpack]=12288 [pack]=40000 [iso]=65536)
+declare -A max_len=([unpack]=12288 [pack]=40000 [iso]=65536 [inflaters]=9216)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 status=0

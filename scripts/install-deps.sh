@@ -2,7 +2,9 @@
 # install-deps.sh - installs the Debian packages the build, tests and demo need, when missing
 set -euo pipefail
 
-packages=(cmake ninja-build g++ clang libclang-rt-14-dev zlib1g-dev libgtest-dev xorriso)
+# libdeflate-dev: the fast frame inflater; libfuse3-dev and fuse3 (fusermount3): qivmount and its tests.
+packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config zlib1g-dev libdeflate-dev libgtest-dev xorriso
+          libfuse3-dev fuse3)
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -1,4 +1,9 @@
 // frame_inflater.hpp - inflating one stored frame, and turning stored bytes back into a plain frame
+//
+// Two inflaters with the same contract: ZlibFrameInflater (zlib's inflate,
+// everywhere) and, where the build found libdeflate, LibdeflateFrameInflater
+// (about twice as fast per frame). FrameInflater names the one the build
+// chose; every reader of containers uses it.
 #pragma once
 
 #include "format/container_index.hpp"
@@ -13,17 +18,18 @@
 namespace qivpak {
 
 // One zlib inflate stream, reset for every frame; succeeds exactly when
-// zlib's uncompress into a buffer of FRAME_SIZE bytes would.
+// zlib's uncompress into a buffer of out.size() bytes would.
 // Not safe for concurrent use; give every thread its own.
-class FrameInflater {
+class ZlibFrameInflater {
 public:
-    FrameInflater();
-    ~FrameInflater();
-    FrameInflater(const FrameInflater&) = delete;
-    FrameInflater& operator=(const FrameInflater&) = delete;
+    ZlibFrameInflater();
+    ~ZlibFrameInflater();
+    ZlibFrameInflater(const ZlibFrameInflater&) = delete;
+    ZlibFrameInflater& operator=(const ZlibFrameInflater&) = delete;
 
     // Inflates one zlib stream (bytes after its end are ignored) into `out`.
-    // Returns 0 and sets out_len, or a zlib error code (also when it would not fit).
+    // Returns 0 and sets out_len, or a nonzero error code (also when it would
+    // not fit, or the stream needs a preset dictionary).
     int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len);
 
 private:
@@ -31,6 +37,30 @@ private:
     std::unique_ptr<Stream> stream_;
     int init_result_;
 };
+
+#if QIVPAK_HAVE_LIBDEFLATE
+// libdeflate's zlib decompressor where its verdict is zlib's, zlib's inflate
+// for the few streams where the two could differ: accepts and refuses exactly
+// the streams ZlibFrameInflater does, with the same bytes out. Same contract
+// as ZlibFrameInflater.
+class LibdeflateFrameInflater {
+public:
+    LibdeflateFrameInflater();
+    ~LibdeflateFrameInflater();
+    LibdeflateFrameInflater(const LibdeflateFrameInflater&) = delete;
+    LibdeflateFrameInflater& operator=(const LibdeflateFrameInflater&) = delete;
+
+    int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len);
+
+private:
+    struct Decompressor;
+    std::unique_ptr<Decompressor> decompressor_;  // null when libdeflate could not allocate one
+    ZlibFrameInflater zlib_;
+};
+using FrameInflater = LibdeflateFrameInflater;
+#else
+using FrameInflater = ZlibFrameInflater;
+#endif
 
 // Where frame i's plain bytes are (in `stored` for a raw frame, in `plain`
 // otherwise; exactly plain_length(i) bytes), or the fault that refuses it.

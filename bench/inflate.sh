@@ -1,0 +1,64 @@
+#!/usr/bin/env bash
+# inflate.sh - CPU per inflated frame, and unpacking at all cores beside copying the plain image
+# usage: bench/inflate.sh [SIZE_MIB] [RUNS]   (defaults 64 and 5); prints medians
+#
+# Builds qivpak twice: with libdeflate (the default where it is installed) and
+# with -DQIVPAK_INFLATER=zlib, the inflater before it, so both are measured
+# on the same machine in the same run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+size_mib=${1:-64}
+runs=${2:-5}
+
+bash scripts/install-deps.sh
+cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_BUILD_BENCH=ON >/dev/null
+cmake --build build/bench --target qivpak inflate_bench >/dev/null
+cmake -S . -B build/bench-zlib -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_INFLATER=zlib >/dev/null
+cmake --build build/bench-zlib --target qivpak >/dev/null
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+image=$work/disc.iso
+bash bench/make_image.sh "$image" "$size_mib"
+./build/bench/qivpak "$image" "$work/ref.qiv" >/dev/null
+bytes=$(stat -c %s "$image")
+cores=$(nproc)
+
+median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
+# measure FIELD COMMAND...: median over the runs of wall seconds (FIELD e) or
+# CPU seconds, user and system (FIELD cpu); every run writes a new file.
+measure() {
+    local field=$1; shift
+    for ((r = 0; r < runs; r++)); do
+        rm -f "$work/out"
+        /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
+        if [[ $field == e ]]; then awk '{ print $1 }' "$work/time"; else awk '{ print $2 + $3 }' "$work/time"; fi
+    done | median
+}
+
+echo "image: $size_mib MiB disc-image-like ISO ($bytes bytes), $cores cores, $(lscpu | sed -n 's/^Model name: *//p')"
+echo "in memory, one thread, every compressed frame:"
+./build/bench/inflate_bench "$work/ref.qiv" "$runs"
+loop=$(./build/bench/inflate_bench "$work/ref.qiv" "$runs" | awk '/^zlib_uncompress_per_frame/ { print $2 }')
+
+cpu_null=$(measure cpu env QIVPAK_THREADS=1 ./build/bench/qivpak -d "$work/ref.qiv" /dev/null)
+cpu_file=$(measure cpu env QIVPAK_THREADS=1 ./build/bench/qivpak -d "$work/ref.qiv" "$work/out")
+cpu_zlib=$(measure cpu env QIVPAK_THREADS=1 ./build/bench-zlib/qivpak -d "$work/ref.qiv" /dev/null)
+copy=$(measure e sh -c "cat '$image' > '$work/out'")
+unpack=$(measure e ./build/bench/qivpak -d "$work/ref.qiv" "$work/out")
+unpack_zlib=$(measure e ./build/bench-zlib/qivpak -d "$work/ref.qiv" "$work/out")
+./build/bench/qivpak -d "$work/ref.qiv" "$work/out" >/dev/null
+cmp "$image" "$work/out"
+
+awk -v b="$bytes" -v loop="$loop" -v n="$cpu_null" -v f="$cpu_file" -v z="$cpu_zlib" -v c="$copy" -v u="$unpack" \
+    -v uz="$unpack_zlib" -v cores="$cores" 'BEGIN {
+    printf "\nCPU seconds, one thread:\n"
+    printf "  %-52s %6.3f\n", "loop of zlib uncompress over the frames (in memory)", loop
+    printf "  %-52s %6.3f   %.2fx less\n", "qivpak -d to /dev/null, libdeflate", n, loop / n
+    printf "  %-52s %6.3f   %.2fx less\n", "qivpak -d to a new file, libdeflate", f, loop / f
+    printf "  %-52s %6.3f   %.2fx less\n", "qivpak -d to /dev/null, zlib inflater", z, loop / z
+    printf "\nwall seconds, a new file each run:\n"
+    printf "  %-52s %6.3f  %7.1f MB/s\n", "cat image > copy", c, b / 1e6 / c
+    printf "  %-52s %6.3f  %7.1f MB/s  %.2f of the copy\n", "qivpak -d, " cores " threads, libdeflate", u, b / 1e6 / u, c / u
+    printf "  %-52s %6.3f  %7.1f MB/s  %.2f of the copy\n", "qivpak -d, " cores " threads, zlib inflater", uz, b / 1e6 / uz, c / uz
+}'

@@ -1,0 +1,284 @@
+// image_cache.cpp - the frame cache of a mount and the small pool that inflates a read's frames in parallel
+#include "mount/image_cache.hpp"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstring>
+#include <deque>
+#include <functional>
+#include <exception>
+#include <list>
+#include <mutex>
+#include <stdexcept>
+#include <thread>
+#include <unordered_map>
+
+namespace qivpak {
+
+namespace {
+
+constexpr std::uint64_t kFrameSize = 8192;
+
+// Runs batches of independent tasks on a few workers. run() has the calling
+// thread take tasks of its own batch too and returns when all are done, so a
+// batch finishes even while every worker is busy elsewhere; post() leaves a
+// batch to the workers alone and returns at once.
+class TaskPool {
+public:
+    using Task = std::function<void(std::size_t)>;  // must not throw
+
+    explicit TaskPool(unsigned workers) {
+        for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { serve(); });
+    }
+    ~TaskPool() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;  // posted batches not yet taken are dropped
+        }
+        work_cv_.notify_all();
+        for (auto& t : threads_) t.join();
+    }
+    TaskPool(const TaskPool&) = delete;
+    TaskPool& operator=(const TaskPool&) = delete;
+
+    bool has_workers() const { return !threads_.empty(); }
+
+    // Calls task(k) for every k below count, and returns when all are done.
+    void run(std::size_t count, Task task) {
+        if (threads_.empty() || count < 2) {
+            for (std::size_t k = 0; k < count; ++k) task(k);
+            return;
+        }
+        const auto batch = enqueue(count, std::move(task));
+        take_tasks(*batch);
+        std::unique_lock lock(mutex_);
+        done_cv_.wait(lock, [&] { return batch->done.load() == count; });
+        std::erase(queue_, batch);  // unless a worker has dropped it already
+    }
+
+    // Has the workers call task(k) for every k below count, later.
+    void post(std::size_t count, Task task) {
+        if (!threads_.empty() && count > 0) enqueue(count, std::move(task));
+    }
+
+private:
+    struct Batch {
+        Batch(Task t, std::size_t c) : task(std::move(t)), count(c) {}
+        const Task task;
+        const std::size_t count;
+        std::atomic<std::size_t> next{0};  // the next task to hand out
+        std::atomic<std::size_t> done{0};  // tasks finished
+    };
+
+    std::shared_ptr<Batch> enqueue(std::size_t count, Task task) {
+        auto batch = std::make_shared<Batch>(std::move(task), count);
+        {
+            std::lock_guard lock(mutex_);
+            queue_.push_back(batch);
+        }
+        work_cv_.notify_all();
+        return batch;
+    }
+
+    void take_tasks(Batch& batch) {
+        for (std::size_t k; (k = batch.next.fetch_add(1)) < batch.count;) {
+            batch.task(k);
+            if (batch.done.fetch_add(1) + 1 == batch.count) {
+                std::lock_guard lock(mutex_);  // a waiter checks `done` under this lock
+                done_cv_.notify_all();
+            }
+        }
+    }
+
+    void serve() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_cv_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            if (stopping_) return;
+            const std::shared_ptr<Batch> batch = queue_.front();
+            if (batch->next.load() >= batch->count) {
+                queue_.pop_front();  // every task handed out
+                continue;
+            }
+            lock.unlock();
+            take_tasks(*batch);
+            lock.lock();
+        }
+    }
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable work_cv_;            // workers wait for a batch
+    std::condition_variable done_cv_;            // run() waits for its batch's last task
+    std::deque<std::shared_ptr<Batch>> queue_;   // batches with tasks left; guarded by mutex_
+    bool stopping_ = false;                      // guarded by mutex_
+};
+
+// Inflating one frame: done once, by whichever thread takes it first (a read
+// that needs it, or a worker inflating ahead of sequential reads), into the
+// job's own buffer, which the cache then keeps.
+struct FrameJob {
+    enum class State { pending, ready, failed };
+
+    FrameJob(std::size_t i, std::uint64_t f, std::uint64_t c) : image(i), frame(f), claim(c) {}
+    const std::size_t image;
+    const std::uint64_t frame;
+    const std::uint64_t claim;  // tells this job's cache entry from a later one of the same frame
+    std::atomic<bool> taken{false};
+    State state = State::pending;  // guarded by the cache's mutex; final once not pending
+    std::exception_ptr error;      // why it failed; set before state
+    std::size_t size = 0;          // plain bytes in `bytes`; set before state
+    std::array<std::uint8_t, kFrameSize> bytes;  // not zeroed: written whole before it is read
+};
+using JobPtr = std::shared_ptr<FrameJob>;
+
+}  // namespace
+
+struct ImageCache::Impl {
+    Impl(std::vector<QivReader> readers, std::size_t capacity_bytes, unsigned threads)
+        : images(std::move(readers)),
+          capacity(capacity_bytes / kFrameSize),
+          ahead(std::min<std::size_t>(kMaxAhead, capacity / 2)),
+          last_end(images.size()),
+          pool(threads > 1 ? std::min(threads, 1024u) : 0) {}
+
+    static constexpr std::size_t kMaxAhead = 64;  // frames inflated ahead of sequential reads
+
+    // A frame in the cache: inflated, or claimed by a job not yet finished.
+    struct Entry {
+        JobPtr job;
+        std::list<std::uint64_t>::iterator place;  // in `recent`
+    };
+    static std::uint64_t key(std::size_t image, std::uint64_t frame) {
+        return (static_cast<std::uint64_t>(image) << 32) | frame;
+    }
+
+    // Collects jobs for frames [first, first + count) of `image` into `jobs`:
+    // a new one for each frame not in the cache, and, when `unstarted` is set,
+    // the jobs of cached frames that nobody has taken yet. With `range`, the
+    // job of every frame in the range, in order.
+    void claim(std::size_t image, std::uint64_t first, std::size_t count, bool unstarted, std::vector<JobPtr>& jobs,
+               std::vector<JobPtr>* range) {
+        std::lock_guard lock(mutex);
+        for (std::size_t k = 0; k < count; ++k) {
+            const std::uint64_t k_key = key(image, first + k);
+            if (const auto it = entries.find(k_key); it != entries.end()) {
+                recent.splice(recent.begin(), recent, it->second.place);
+                const JobPtr& job = it->second.job;
+                if (unstarted && !job->taken.load()) jobs.push_back(job);
+                if (range) range->push_back(job);
+                continue;
+            }
+            const JobPtr& job = jobs.emplace_back(std::make_shared<FrameJob>(image, first + k, ++claims));
+            if (range) range->push_back(job);
+            recent.push_front(k_key);
+            entries.emplace(k_key, Entry{job, recent.begin()});
+        }
+        while (entries.size() > capacity) {
+            entries.erase(recent.back());
+            recent.pop_back();
+        }
+    }
+
+    // Inflates the job's frame unless another thread has taken it.
+    void run(FrameJob& job) {
+        if (job.taken.exchange(true)) return;
+        const QivReader& reader = images[job.image];
+        const std::uint64_t start = job.frame * kFrameSize;
+        std::exception_ptr error;
+        try {
+            ++inflated;
+            job.size = reader.read(start, job.bytes.data(), std::min(kFrameSize, reader.size() - start));
+        } catch (...) {
+            error = std::current_exception();
+        }
+        {
+            std::lock_guard lock(mutex);
+            job.error = error;
+            job.state = error ? FrameJob::State::failed : FrameJob::State::ready;
+            // A damaged frame is inflated again (and refused again) at every read.
+            const auto it = entries.find(key(job.image, job.frame));
+            if (error && it != entries.end() && it->second.job->claim == job.claim) {
+                recent.erase(it->second.place);
+                entries.erase(it);
+            }
+        }
+        done_cv.notify_all();
+    }
+
+    const std::vector<QivReader> images;
+    const std::size_t capacity;  // frames kept
+    const std::size_t ahead;     // frames inflated ahead of a sequential read
+    std::vector<std::atomic<std::uint64_t>> last_end;  // per image: where its last read ended
+    std::atomic<std::uint64_t> inflated{0};
+    std::mutex mutex;
+    std::condition_variable done_cv;                     // a job stopped being pending
+    std::list<std::uint64_t> recent;                     // keys, most recently used first; guarded by mutex
+    std::unordered_map<std::uint64_t, Entry> entries;    // guarded by mutex
+    std::uint64_t claims = 0;                            // guarded by mutex
+    TaskPool pool;  // last: its workers stop before anything above goes
+};
+
+ImageCache::ImageCache(std::vector<QivReader> images, std::size_t capacity_bytes, unsigned threads)
+    : impl_(std::make_unique<Impl>(std::move(images), capacity_bytes, threads)) {}
+
+ImageCache::~ImageCache() = default;
+
+const QivReader& ImageCache::image(std::size_t index) const { return impl_->images.at(index); }
+
+std::size_t ImageCache::image_count() const { return impl_->images.size(); }
+
+std::uint64_t ImageCache::frames_inflated() const { return impl_->inflated.load(); }
+
+std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length) {
+    Impl& c = *impl_;
+    const std::uint64_t size = c.images.at(index).size();
+    if (offset >= size || length == 0) return 0;
+    const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
+    const std::uint64_t first = offset / kFrameSize;
+    const std::uint64_t after = (end - 1) / kFrameSize + 1;  // the frame after the range
+    const std::size_t count = static_cast<std::size_t>(after - first);
+
+    // The range's frames: this read inflates the missing ones, and those a
+    // worker was to inflate ahead but has not started, on its own thread and
+    // the workers.
+    std::vector<JobPtr> jobs;
+    std::vector<JobPtr> frames;
+    frames.reserve(count);
+    c.claim(index, first, count, true, jobs, &frames);
+    c.pool.run(jobs.size(), [&](std::size_t k) { c.run(*jobs[k]); });
+
+    // A read that starts where the last one ended is likely followed by the
+    // next: have the workers inflate the frames after it meanwhile.
+    if (c.last_end[index].exchange(end) == offset && c.ahead > 0 && c.pool.has_workers() && after * kFrameSize < size) {
+        const std::uint64_t frames_left = (size - after * kFrameSize + kFrameSize - 1) / kFrameSize;
+        std::vector<JobPtr> next;
+        c.claim(index, after, static_cast<std::size_t>(std::min<std::uint64_t>(c.ahead, frames_left)), false, next,
+                nullptr);
+        c.pool.post(next.size(), [&c, next](std::size_t k) { c.run(*next[k]); });
+    }
+
+    // Frames other threads are inflating: wait for them. A finished job never
+    // changes again, so its bytes are read without the lock.
+    {
+        std::unique_lock lock(c.mutex);
+        c.done_cv.wait(lock, [&] {
+            return std::none_of(frames.begin(), frames.end(),
+                                [](const JobPtr& job) { return job->state == FrameJob::State::pending; });
+        });
+    }
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t k = 0; k < count; ++k) {
+        const FrameJob& job = *frames[k];
+        if (job.error) std::rethrow_exception(job.error);  // the frame's fault
+        const std::uint64_t start = (first + k) * kFrameSize;
+        const std::uint64_t from = std::max(offset, start);
+        const std::uint64_t to = std::min(end, start + job.size);
+        std::memcpy(out + (from - offset), job.bytes.data() + (from - start), static_cast<std::size_t>(to - from));
+    }
+    return static_cast<std::size_t>(end - offset);
+}
+
+}  // namespace qivpak

@@ -1,0 +1,71 @@
+// mount_source.cpp - finding and opening the containers a mount serves
+#include "mount/mount_source.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <stdexcept>
+
+namespace qivpak {
+
+namespace fs = std::filesystem;
+
+std::string image_name(const std::string& container_file_name) {
+    return fs::path(container_file_name).replace_extension(".iso").string();
+}
+
+namespace {
+
+struct stat stat_of(const std::string& path) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) != 0)
+        throw std::runtime_error(path + ": " + std::strerror(errno));
+    return st;
+}
+
+}  // namespace
+
+MountSource open_mount_source(const std::string& source) {
+    MountSource result{stat_of(source), {}, {}, {}};
+    if (!S_ISDIR(result.source_stat.st_mode)) {
+        result.readers.emplace_back(source);
+        result.images.push_back({image_name(fs::path(source).filename().string()), source, result.source_stat});
+        return result;
+    }
+
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec)) {
+        std::error_code type_ec;
+        if (it->is_regular_file(type_ec)) files.push_back(it->path());
+    }
+    if (ec) throw std::runtime_error(source + ": " + ec.message());
+    std::sort(files.begin(), files.end());
+
+    std::map<std::string, MountedImage> by_name;
+    std::map<std::string, QivReader> readers;
+    for (const fs::path& file : files) {
+        const std::string path = file.string();
+        const std::string name = image_name(file.filename().string());
+        if (const auto taken = by_name.find(name); taken != by_name.end()) {
+            result.left_out.push_back(path + ": its image name " + name + " is taken by " + taken->second.container);
+            continue;
+        }
+        try {
+            QivReader reader(path);
+            by_name.emplace(name, MountedImage{name, path, stat_of(path)});
+            readers.emplace(name, std::move(reader));
+        } catch (const std::exception& e) {
+            result.left_out.push_back(path + ": " + e.what());
+        }
+    }
+    for (auto& [name, image] : by_name) {
+        result.images.push_back(std::move(image));
+        result.readers.push_back(std::move(readers.at(name)));
+    }
+    return result;
+}
+
+}  // namespace qivpak

@@ -1,0 +1,219 @@
+// qivmount.cpp - the qivmount command: QIV containers shown as read-only disc images through FUSE
+//
+// The file system is flat: its root lists one regular file per image. Reads
+// go to the ImageCache; everything else is answered from what
+// open_mount_source found before mounting. Nothing is ever written.
+#define FUSE_USE_VERSION 31
+#include <fuse.h>
+
+#include "mount/image_cache.hpp"
+#include "mount/mount_source.hpp"
+#include "io/cpu_count.hpp"
+
+#include <cerrno>
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <map>
+#include <memory>
+#include <new>
+#include <string>
+
+namespace {
+
+using qivpak::ImageCache;
+using qivpak::MountedImage;
+
+constexpr const char* kUsage =
+    "usage: qivmount [-f] [-o OPTIONS] SOURCE MOUNTPOINT\n"
+    "Shows the QIV container SOURCE, or every container in the folder SOURCE, as\n"
+    "read-only disc images at MOUNTPOINT. Unmount with: fusermount3 -u MOUNTPOINT\n"
+    "\n"
+    "  -f                 stay in the foreground\n"
+    "  -o cache_mib=N     MiB of inflated frames kept (default 16, 0 for none)\n"
+    "  -o threads=N       threads inflating frames (default: one per CPU)\n"
+    "  -o OPTION[,...]    FUSE mount options (allow_other, max_read=N, ...)\n"
+    "  -d                 print every FUSE request (implies -f)\n"
+    "  -h, --help         print this text\n"
+    "  -V, --version      print the version\n";
+
+struct Settings {
+    unsigned cache_mib = 16;
+    unsigned threads = 0;  // 0: one per CPU
+    bool foreground = false;
+    bool help = false;
+    bool version = false;
+    std::string source;
+    std::string mountpoint;
+    int extra_args = 0;  // names after MOUNTPOINT
+};
+
+enum Key { key_foreground, key_debug, key_help, key_version };
+
+const fuse_opt kOptions[] = {
+    {"cache_mib=%u", offsetof(Settings, cache_mib), 0},
+    {"threads=%u", offsetof(Settings, threads), 0},
+    FUSE_OPT_KEY("-f", key_foreground),
+    FUSE_OPT_KEY("-d", key_debug),
+    FUSE_OPT_KEY("debug", key_debug),
+    FUSE_OPT_KEY("-h", key_help),
+    FUSE_OPT_KEY("--help", key_help),
+    FUSE_OPT_KEY("-V", key_version),
+    FUSE_OPT_KEY("--version", key_version),
+    FUSE_OPT_END,
+};
+
+// Returns 0 to drop the argument, 1 to hand it on to libfuse.
+int take_option(void* data, const char* arg, int key, fuse_args*) {
+    Settings& s = *static_cast<Settings*>(data);
+    switch (key) {
+    case FUSE_OPT_KEY_NONOPT:
+        if (s.source.empty()) s.source = arg;
+        else if (s.mountpoint.empty()) s.mountpoint = arg;
+        else ++s.extra_args;
+        return 0;
+    case key_foreground: s.foreground = true; return 0;
+    case key_debug: s.foreground = true; return 1;
+    case key_help: s.help = true; return 0;
+    case key_version: s.version = true; return 0;
+    default: return 1;
+    }
+}
+
+// What the FUSE callbacks see.
+struct Mount {
+    std::vector<MountedImage> images;
+    struct stat root_stat;
+    std::map<std::string, std::size_t> by_path;  // "/name" -> index in images
+    std::vector<qivpak::QivReader> readers;      // until the cache takes them
+    std::unique_ptr<ImageCache> cache;           // made after detaching: threads do not survive the fork
+};
+
+Mount& mount() { return *static_cast<Mount*>(fuse_get_context()->private_data); }
+
+int find_image(const char* path) {
+    const auto& by_path = mount().by_path;
+    const auto it = by_path.find(path);
+    return it == by_path.end() ? -1 : static_cast<int>(it->second);
+}
+
+int get_attr(const char* path, struct stat* st, fuse_file_info*) {
+    Mount& m = mount();
+    *st = {};
+    const struct stat* own = &m.root_stat;
+    if (std::strcmp(path, "/") == 0) {
+        st->st_mode = S_IFDIR | 0555;
+        st->st_nlink = 2;
+    } else {
+        const int i = find_image(path);
+        if (i < 0) return -ENOENT;
+        own = &m.images[static_cast<std::size_t>(i)].container_stat;
+        st->st_mode = S_IFREG | 0444;
+        st->st_nlink = 1;
+        st->st_size = static_cast<off_t>(m.cache->image(static_cast<std::size_t>(i)).size());
+        st->st_blocks = (st->st_size + 511) / 512;
+    }
+    st->st_uid = own->st_uid;
+    st->st_gid = own->st_gid;
+    st->st_atim = own->st_atim;
+    st->st_mtim = own->st_mtim;
+    st->st_ctim = own->st_ctim;
+    return 0;
+}
+
+int read_dir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, fuse_file_info*, fuse_readdir_flags) {
+    if (std::strcmp(path, "/") != 0) return -ENOTDIR;
+    fill(buf, ".", nullptr, 0, fuse_fill_dir_flags{});
+    fill(buf, "..", nullptr, 0, fuse_fill_dir_flags{});
+    for (const MountedImage& image : mount().images) fill(buf, image.name.c_str(), nullptr, 0, fuse_fill_dir_flags{});
+    return 0;
+}
+
+int open_file(const char* path, fuse_file_info* fi) {
+    const int i = find_image(path);
+    if (i < 0) return -ENOENT;
+    if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC)) return -EACCES;
+    fi->fh = static_cast<std::uint64_t>(i);
+    fi->keep_cache = 1;  // an image never changes while it is mounted
+    return 0;
+}
+
+int read_file(const char*, char* buf, std::size_t size, off_t offset, fuse_file_info* fi) {
+    if (offset < 0) return -EINVAL;
+    try {
+        return static_cast<int>(mount().cache->read(fi->fh, static_cast<std::uint64_t>(offset), buf, size));
+    } catch (const std::bad_alloc&) {
+        return -ENOMEM;
+    } catch (...) {
+        return -EIO;  // a damaged frame: never hand out bytes that may be wrong
+    }
+}
+
+int refuse_write(const char*, const char*, std::size_t, off_t, fuse_file_info*) { return -EROFS; }
+
+fuse_operations operations() {
+    fuse_operations ops{};
+    ops.getattr = get_attr;
+    ops.readdir = read_dir;
+    ops.open = open_file;
+    ops.read = read_file;
+    ops.write = refuse_write;
+    return ops;
+}
+
+// Mounts, detaches unless asked not to, serves until unmounted. Returns the exit status.
+int serve(fuse_args& args, const Settings& settings, Mount& state) {
+    const fuse_operations ops = operations();
+    fuse* fs = fuse_new(&args, &ops, sizeof ops, &state);
+    if (fs == nullptr) return 1;
+    int status = 1;
+    if (fuse_mount(fs, settings.mountpoint.c_str()) == 0) {
+        if (fuse_daemonize(settings.foreground ? 1 : 0) == 0 &&
+            fuse_set_signal_handlers(fuse_get_session(fs)) == 0) {
+            state.cache = std::make_unique<ImageCache>(std::move(state.readers),
+                                                       std::size_t{settings.cache_mib} << 20,
+                                                       settings.threads != 0 ? settings.threads : qivpak::available_cpus());
+            status = fuse_loop_mt(fs, 0) == 0 ? 0 : 1;
+            fuse_remove_signal_handlers(fuse_get_session(fs));
+        }
+        fuse_unmount(fs);
+    }
+    fuse_destroy(fs);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    fuse_args args = FUSE_ARGS_INIT(argc, argv);
+    Settings settings;
+    if (fuse_opt_parse(&args, &settings, kOptions, take_option) != 0) return 1;
+    if (settings.help || settings.version) {
+        std::fputs(settings.help ? kUsage : "qivmount " QIVPAK_VERSION "\n", stdout);
+        fuse_opt_free_args(&args);
+        return 0;
+    }
+    if (settings.source.empty() || settings.mountpoint.empty() || settings.extra_args != 0) {
+        std::fputs(kUsage, stderr);
+        fuse_opt_free_args(&args);
+        return 1;
+    }
+    // Read only, with the kernel checking the files' modes.
+    fuse_opt_add_arg(&args, "-oro,default_permissions,fsname=qivmount,subtype=qivmount");
+
+    int status = 1;
+    try {
+        qivpak::MountSource source = qivpak::open_mount_source(settings.source);
+        for (const std::string& why : source.left_out) std::fprintf(stderr, "qivmount: leaving out %s\n", why.c_str());
+        Mount state{std::move(source.images), source.source_stat, {}, std::move(source.readers), {}};
+        for (std::size_t i = 0; i < state.images.size(); ++i) state.by_path.emplace("/" + state.images[i].name, i);
+        status = serve(args, settings, state);
+    } catch (const qivpak::QivFormatError& e) {
+        std::fprintf(stderr, "qivmount: %s: %s\n", settings.source.c_str(), e.what());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qivmount: %s\n", e.what());
+    }
+    fuse_opt_free_args(&args);
+    return status;
+}
