@@ -18,21 +18,4 @@ TEST(WorkerThreads, AreCappedAtTheMaximumAndTheFrameCount) {
             << row.requested << " asked for " << row.frames << " frames";
 }
 
-// Frames come back in order, each processed once, whatever the thread count.
-TEST(OrderedPipeline, RunsEveryFrameInOrderAtAnyThreadCount) {
-    for (unsigned threads : {1u, 2u, 5u, 64u}) {
-        qivpak::OrderedPipeline<std::uint32_t> pipeline(threads);
-        std::vector<std::uint32_t> drained;
-        pipeline.run(
-            1000, [](std::uint32_t i, std::uint32_t& job) { job = i; return true; },
-            [](std::uint32_t& job, unsigned) { job = job * 3 + 1; },
-            [&](std::uint32_t i, std::uint32_t& job) {
-                ASSERT_EQ(job, i * 3 + 1);
-                drained.push_back(i);
-            });
-        ASSERT_EQ(drained.size(), 1000u) << threads << " threads";
-        EXPECT_EQ(drained.back(), 999u);
-    }
-}
-
 }  // namespace
