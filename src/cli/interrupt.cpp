@@ -1,45 +1,10 @@
-// interrupt.cpp - recording interrupting signals, and dying by them at the end
+// interrupt.cpp - the drivers' check for an interruption
 #include "cli/interrupt.hpp"
-
-#include <csignal>
-#include <cstdlib>
-#include <initializer_list>
 
 namespace qivpak {
 
-namespace {
-
-// The first interrupting signal; the handler does nothing else.
-volatile std::sig_atomic_t pending_signal = 0;
-
-extern "C" void record_signal(int signal) {
-    if (pending_signal == 0) pending_signal = signal;
-}
-
-}  // namespace
-
-void install_interrupt_handlers() {
-    struct sigaction action{};
-    action.sa_handler = record_signal;
-    sigemptyset(&action.sa_mask);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
-}
-
 void check_interrupt() {
-    if (pending_signal != 0) throw Interrupted{pending_signal};
-}
-
-void reraise(int signal) {
-    struct sigaction action{};
-    action.sa_handler = SIG_DFL;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal, &action, nullptr);
-    sigset_t set;
-    sigemptyset(&set);
-    sigaddset(&set, signal);
-    sigprocmask(SIG_UNBLOCK, &set, nullptr);
-    std::raise(signal);
-    std::_Exit(128 + signal);
+    if (const int signal = pending_interrupt()) throw Interrupted{signal};
 }
 
 }  // namespace qivpak

@@ -1,21 +1,30 @@
-// interrupt.hpp - SIGINT, SIGTERM and SIGHUP end a run cleanly at the next frame
+// interrupt.hpp - an interruption (a signal, or Ctrl-C on Windows) ends a run cleanly at the next frame
 #pragma once
 
 namespace qivpak {
 
-// Thrown at the next frame after an interrupting signal arrived. The front end
+// Installs handlers that only record an interruption: SIGINT, SIGTERM and
+// SIGHUP on POSIX; on Windows a console control handler that records Ctrl-C,
+// Ctrl-Break and the closing of the console (or a log-off or shut-down) as
+// SIGINT. The main flow notices it through pending_interrupt(), cleans up and
+// calls end_by_interrupt().
+void install_interrupt_handlers();
+
+// 0, or the number of the signal that arrived (the first one).
+int pending_interrupt();
+
+// Ends the process the way the system ends a program by `signal`: POSIX
+// re-raises the signal with its default action, so the shell sees it;
+// Windows exits with STATUS_CONTROL_C_EXIT (0xC000013A).
+[[noreturn]] void end_by_interrupt(int signal);
+
+// Thrown at the next frame after an interruption arrived. The front end
 // removes the output that the run was writing and ends with 128 + signal.
 struct Interrupted {
     int signal;
 };
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP that only record the signal.
-void install_interrupt_handlers();
-
-// Throws Interrupted when one of those signals has arrived.
+// Throws Interrupted when an interruption has arrived.
 void check_interrupt();
-
-// Ends the process by `signal` with its default action, so the shell sees it.
-[[noreturn]] void reraise(int signal);
 
 }  // namespace qivpak

@@ -1,4 +1,4 @@
-// same_file.cpp - same-file tests by device and inode, and by normalised path
+// same_file_posix.cpp - same-file tests by device and inode, and by normalised path
 #include "cli/same_file.hpp"
 
 #include <filesystem>
