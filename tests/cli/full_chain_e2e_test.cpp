@@ -17,9 +17,10 @@ using qivtest::Bytes;
 using qivtest::TempDir;
 
 qivtest::ProcessResult run_tool(const std::string& threads, std::vector<std::string> args) {
-    std::vector<std::string> argv = {"/usr/bin/env", "QIVPAK_THREADS=" + threads, QIVPAK_BINARY};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return qivtest::run_process(argv);
+    args.insert(args.begin(), QIVPAK_BINARY);
+    qivtest::ProcessOptions opt;
+    opt.env = {{"QIVPAK_THREADS", threads}};
+    return qivtest::run_process(args, opt);
 }
 
 // Remembers what the first run left and checks that every later run leaves the same.

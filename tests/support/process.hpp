@@ -1,107 +1,48 @@
-// process.hpp - runs a program to its end with stdin from /dev/null and captured stdout and stderr
+// process.hpp - runs a program to its end with stdin empty and captured stdout and stderr
 #pragma once
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
+#include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qivtest {
 
 struct ProcessResult {
-    std::string out;   // every byte the program wrote to stdout
-    std::string err;   // every byte the program wrote to stderr
-    int status = -1;   // exit status 0..255, or 1000 + signal number when killed by a signal
+    // Every byte the program wrote to stdout and stderr. On Windows, as a
+    // text-mode reader sees it: each "\r\n" becomes "\n", and a "\n" that came
+    // without its "\r" becomes kBareNewline, so that comparisons with expected
+    // text also check the line ends.
+    std::string out;
+    std::string err;
+    // POSIX: the exit status 0..255, or 1000 + signal number when killed by a
+    // signal. Windows: the exit code (STATUS_CONTROL_C_EXIT reads as int(0xC000013A)).
+    // -1 when the run could not be watched to its end.
+    int status = -1;
 };
+
+// What a "\n" without "\r" turns into in ProcessResult on Windows.
+inline constexpr const char* kBareNewline = "<LF without CR>\n";
+
+inline constexpr std::uint64_t kNoFileSizeLimit = ~std::uint64_t{0};
 
 struct ProcessOptions {
-    std::string cwd;                            // working directory; empty keeps the current one
-    rlim_t file_size_limit = RLIM_INFINITY;     // RLIMIT_FSIZE for the child; SIGXFSZ is then ignored
-    int timeout_s = 120;                        // the child is killed after this long
+    std::string cwd;                                           // working directory; empty keeps the current one
+    std::vector<std::pair<std::string, std::string>> env;      // variables set for the child, beside the inherited ones
+    std::uint64_t file_size_limit = kNoFileSizeLimit;          // POSIX only: RLIMIT_FSIZE, SIGXFSZ then ignored
+    int timeout_s = 120;                                       // the child is killed after this long
+    // When not empty, the child is interrupted as soon as its stdout contains
+    // this text: by interrupt_signal (POSIX), or by Ctrl-C to the console the
+    // child runs in, one of its own without a window (Windows).
+    std::string interrupt_when;
+    int interrupt_signal = 2;                                  // SIGINT
 };
 
-// Runs argv[0] with the arguments argv[1..]. Never throws; a program that cannot
-// be started exits with status 127.
-inline ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& opt = {}) {
-    ProcessResult result;
-    std::vector<char*> cargv;
-    for (const auto& a : argv) cargv.push_back(const_cast<char*>(a.c_str()));
-    cargv.push_back(nullptr);
+// Whether run_process honours file_size_limit here.
+bool file_size_limits_supported();
 
-    int out_pipe[2];
-    int err_pipe[2];
-    if (pipe2(out_pipe, O_CLOEXEC) != 0) return result;
-    if (pipe2(err_pipe, O_CLOEXEC) != 0) {
-        close(out_pipe[0]);
-        close(out_pipe[1]);
-        return result;
-    }
-    const pid_t pid = fork();
-    if (pid == 0) {
-        // Child: only async-signal-safe calls from here to exec.
-        const int null_fd = open("/dev/null", O_RDONLY);
-        if (null_fd < 0 || dup2(null_fd, 0) < 0 || dup2(out_pipe[1], 1) < 0 || dup2(err_pipe[1], 2) < 0) _exit(126);
-        if (!opt.cwd.empty() && chdir(opt.cwd.c_str()) != 0) _exit(126);
-        if (opt.file_size_limit != RLIM_INFINITY) {
-            const rlimit lim{opt.file_size_limit, opt.file_size_limit};
-            signal(SIGXFSZ, SIG_IGN);
-            if (setrlimit(RLIMIT_FSIZE, &lim) != 0) _exit(126);
-        }
-        execv(cargv[0], cargv.data());
-        _exit(127);
-    }
-    close(out_pipe[1]);
-    close(err_pipe[1]);
-    if (pid < 0) {
-        close(out_pipe[0]);
-        close(err_pipe[0]);
-        return result;
-    }
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opt.timeout_s);
-    pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::string* sinks[2] = {&result.out, &result.err};
-    int open_count = 2;
-    bool killed = false;
-    while (open_count > 0) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 && !killed) {
-            kill(pid, SIGKILL);
-            killed = true;
-        }
-        const int ready = poll(fds, 2, killed ? 1000 : static_cast<int>(left.count()));
-        if ((ready < 0 && errno != EINTR) || (ready == 0 && killed)) break;
-        for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || fds[k].revents == 0) continue;
-            char buf[65536];
-            const ssize_t got = read(fds[k].fd, buf, sizeof buf);
-            if (got > 0) {
-                sinks[k]->append(buf, static_cast<std::size_t>(got));
-            } else if (got == 0 || errno != EINTR) {
-                close(fds[k].fd);
-                fds[k].fd = -1;
-                --open_count;
-            }
-        }
-    }
-    for (const auto& f : fds)
-        if (f.fd >= 0) close(f.fd);
-
-    int wstatus = 0;
-    while (waitpid(pid, &wstatus, 0) < 0 && errno == EINTR) {
-    }
-    if (WIFEXITED(wstatus))
-        result.status = WEXITSTATUS(wstatus);
-    else if (WIFSIGNALED(wstatus))
-        result.status = 1000 + WTERMSIG(wstatus);
-    return result;
-}
+// Runs argv[0] (a path) with the arguments argv[1..]. Never throws; a program
+// that cannot be started exits with status 127.
+ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& opt = {});
 
 }  // namespace qivtest

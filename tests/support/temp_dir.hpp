@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <set>
 #include <stdexcept>
 #include <string>
@@ -41,9 +41,15 @@ inline void write_text(const std::filesystem::path& p, const std::string& text) 
 class TempDir {
 public:
     TempDir() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qivpak-test-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
+        // A name nobody else has: create_directory fails on one that exists.
+        std::random_device seed;
+        std::mt19937_64 pick(static_cast<std::uint64_t>(seed()) << 32 | seed());
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = base / ("qivpak-test-" + std::to_string(pick()));
+            if (std::filesystem::create_directory(path_)) return;
+        }
+        throw std::runtime_error("cannot make a temporary directory in " + base.string());
     }
     ~TempDir() {
         std::error_code ec;
@@ -56,11 +62,11 @@ public:
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
     std::string file(const std::string& name) const { return (path_ / name).string(); }
 
-    // Paths of all regular files below the directory, relative to it.
+    // Paths of all regular files below the directory, relative to it, with "/" between names.
     std::set<std::string> files() const {
         std::set<std::string> names;
         for (const auto& e : std::filesystem::recursive_directory_iterator(path_))
-            if (e.is_regular_file()) names.insert(std::filesystem::relative(e.path(), path_).string());
+            if (e.is_regular_file()) names.insert(std::filesystem::relative(e.path(), path_).generic_string());
         return names;
     }
 
