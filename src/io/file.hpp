@@ -89,6 +89,14 @@ private:
     static constexpr std::size_t kBufferSize = 1 << 18;
 };
 
+// Removes the file `path` (UTF-8). false when it could not be removed.
+bool remove_file(const std::string& path);
+
+// The directory of `path` (UTF-8), where a file beside it goes: what comes
+// before its last separator ("/"; on Windows also "\" and a drive's ":"),
+// the separator kept when it is the root; "." when there is none.
+std::string directory_of(const std::string& path);
+
 // Formatted text written to a file (the info file), whole however long it is.
 // false when the write failed.
 bool file_printf(File& file, const char* format, ...) __attribute__((format(printf, 2, 3)));

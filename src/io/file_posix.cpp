@@ -102,4 +102,12 @@ std::uint64_t File::size() const {
     return static_cast<std::uint64_t>(st.st_size) + pending_.size();
 }
 
+bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+
+std::string directory_of(const std::string& path) {
+    const std::size_t cut = path.rfind('/');
+    if (cut == std::string::npos) return ".";
+    return path.substr(0, cut == 0 ? 1 : cut);
+}
+
 }  // namespace qivpak

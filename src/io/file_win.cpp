@@ -76,7 +76,7 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
 
 std::optional<File> File::temporary_in(const std::string& directory) {
     std::string dir = directory.empty() ? "." : directory;
-    if (dir.back() != '/' && dir.back() != '\\') dir += '\\';
+    if (dir.back() != '/' && dir.back() != '\\' && dir.back() != ':') dir += '\\';
     // A fresh name in the directory; the system deletes the file when its one
     // handle closes, which also happens when the process is killed.
     const DWORD flags = FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE;
@@ -131,6 +131,18 @@ std::uint64_t File::size() const {
     LARGE_INTEGER size{};
     if (native_ == kNone || !::GetFileSizeEx(handle_of(native_), &size) || size.QuadPart < 0) return 0;
     return static_cast<std::uint64_t>(size.QuadPart) + pending_.size();
+}
+
+bool remove_file(const std::string& path) { return ::DeleteFileW(utf8_to_utf16(path).c_str()) != 0; }
+
+std::string directory_of(const std::string& path) {
+    const std::size_t cut = path.find_last_of("/\\:");
+    if (cut == std::string::npos) return ".";
+    // "C:name" is in the current directory of drive C:, "C:" names it.
+    if (path[cut] == ':') return path.substr(0, cut + 1);
+    // "\name" and "C:\name" are in a root, which keeps its separator.
+    const bool root = cut == 0 || (cut == 2 && path[1] == ':');
+    return path.substr(0, root ? cut + 1 : cut);
 }
 
 }  // namespace qivpak

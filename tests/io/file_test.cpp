@@ -75,6 +75,42 @@ TEST(File, PositionalReadsFromManyThreadsAtOnce) {
     EXPECT_EQ(file->read_at(data.size() - 2, head.data(), head.size()), 2u);
 }
 
+TEST(File, NamesAreUtf8) {
+    TempDir dir;
+    // "dïr €.txt", joined as bytes: a narrow std::filesystem::path is not UTF-8 everywhere.
+    const std::string name = dir.path().string() + "/d\xC3\xAFr \xE2\x82\xAC.txt";
+    const std::filesystem::path wide = dir.path() / std::filesystem::path(u8"d\u00EFr \u20AC.txt");
+    auto file = File::open(name, File::Mode::truncate);
+    ASSERT_TRUE(file.has_value());
+    ASSERT_TRUE(file->close());
+    EXPECT_TRUE(std::filesystem::exists(wide));
+    EXPECT_TRUE(qivpak::remove_file(name));
+    EXPECT_FALSE(std::filesystem::exists(wide));
+    EXPECT_FALSE(qivpak::remove_file(name));
+}
+
+TEST(File, DirectoryOfAPath) {
+    struct Row {
+        const char* path;
+        const char* directory;
+    };
+    const std::vector<Row> rows = {
+        {"out.qiv", "."},
+        {"d\xC3\xAFr/out.qiv", "d\xC3\xAFr"},
+        {"/out.qiv", "/"},
+        {"a/b/out.qiv", "a/b"},
+#ifdef _WIN32
+        {"a\\b\\out.qiv", "a\\b"},
+        {"C:out.qiv", "C:"},
+        {"C:\\out.qiv", "C:\\"},
+        {"\\out.qiv", "\\"},
+#else
+        {"a\\b\\out.qiv", "."},
+#endif
+    };
+    for (const Row& row : rows) EXPECT_EQ(qivpak::directory_of(row.path), row.directory) << row.path;
+}
+
 TEST(File, TemporaryReadsBackAndLeavesNothingBehind) {
     TempDir dir;
     {
