@@ -1,10 +1,17 @@
 #!/usr/bin/env bash
 # install-deps.sh - installs the Debian packages the build, tests and demo need, when missing
+# usage: install-deps.sh [windows]   (windows: also the MinGW-w64 cross toolchain, its zlib and wine)
 set -euo pipefail
 
 # libdeflate-dev: the fast frame inflater; libfuse3-dev and fuse3 (fusermount3): qivmount and its tests.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config zlib1g-dev libdeflate-dev libgtest-dev xorriso
           libfuse3-dev fuse3)
+for stage in "$@"; do
+    case $stage in
+    windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64) ;;
+    *) echo "install-deps.sh: unknown stage $stage" >&2; exit 2 ;;
+    esac
+done
 missing=()
 for pkg in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")

@@ -1,10 +1,13 @@
 #!/usr/bin/env bash
 # test.sh - installs what is missing, builds with g++ and clang (warnings are errors) and runs every
 # test (the unpacking tests also with the zlib inflater alone), then runs them all again in a build with
-# AddressSanitizer and UBSan, and replays the fuzz corpora
+# AddressSanitizer and UBSan, replays the fuzz corpora, and cross-builds the Windows tool with MinGW-w64
+# and runs every test under wine (QIVPAK_SKIP_WINDOWS=1 leaves the Windows stage out)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+windows=1
+[[ ${QIVPAK_SKIP_WINDOWS:-0} == 1 ]] && windows=0
+if ((windows)); then bash scripts/install-deps.sh windows; else bash scripts/install-deps.sh; fi
 
 jobs=$(nproc)
 run_suite() {  # run_suite NAME COMPILER [CMAKE OPTIONS...]
@@ -17,6 +20,25 @@ run_suite() {  # run_suite NAME COMPILER [CMAKE OPTIONS...]
     cmake --build "$dir" -j "$jobs"
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE large
 }
+
+# The Windows tool, built on Linux: the test programs and qivpak.exe run under wine,
+# in a wine prefix of the build's own that is made before anything runs in it.
+run_windows_suite() {
+    local dir=build/test-win
+    echo "== windows =="
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64.cmake \
+        -DQIVPAK_WERROR=ON >/dev/null
+    local wine wineserver
+    wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
+    wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+    export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all
+    "$wine" wineboot --init </dev/null >/dev/null 2>&1
+    "$wineserver" -w
+    cmake --build "$dir" -j "$jobs"
+    ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE large
+    "$wineserver" -k || true
+}
+
 run_suite gcc g++
 # The zlib inflater alone, as a build without libdeflate has it: the unpacking tests.
 echo "== zlib inflater =="
@@ -28,3 +50,4 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     run_suite sanitize clang++ -DQIVPAK_SANITIZE=ON
 # The fuzz targets replay their seed corpora (sanitizers on, no fuzzing).
 run_suite fuzz clang++ -DQIVPAK_FUZZ=ON -DQIVPAK_BUILD_TESTS=OFF
+if ((windows)); then run_windows_suite; fi

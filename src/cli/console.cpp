@@ -1,9 +1,8 @@
-// console.cpp - console output, ANSI cursor placement for the progress line
+// console.cpp - console output and the progress line's cursor, the parts every system shares
 #include "cli/console.hpp"
 
 #include <algorithm>
 #include <cstdarg>
-#include <unistd.h>
 #include <vector>
 
 namespace qivpak {
@@ -11,8 +10,6 @@ namespace qivpak {
 Console::Console(std::FILE* out, bool terminal) : out_(out), terminal_(terminal) {}
 
 Console::Console(std::string& capture, bool terminal) : capture_(&capture), terminal_(terminal) {}
-
-Console Console::for_stdout() { return Console(stdout, ::isatty(STDOUT_FILENO) == 1); }
 
 void Console::print(const char* format, ...) {
     std::va_list args;
@@ -49,6 +46,15 @@ void Console::write(std::string_view text) {
 
 void Console::set_cursor(int column, int row) {
     if (!terminal_) return;
+    if (capture_ != nullptr)
+        move_by_escapes(column, row);
+    else
+        move_native(column, row);
+}
+
+int Console::cursor_row() const { return capture_ != nullptr || !terminal_ ? row_ : native_row(); }
+
+void Console::move_by_escapes(int column, int row) {
     std::string seq;
     if (row < row_) seq += "\x1b[" + std::to_string(row_ - row) + "A";
     if (row > row_) seq += "\x1b[" + std::to_string(row - row_) + "B";

@@ -1,4 +1,5 @@
 // main.cpp - process entry: hands the command line to the tool's front end
+#include "cli/args.hpp"
 #include "cli/console.hpp"
 #include "cli/interrupt.hpp"
 #include "cli/qivpak_main.hpp"
@@ -23,11 +24,12 @@ unsigned threads_from_environment() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const std::vector<std::string> args = qivpak::command_line_args(argc, argv);
     qivpak::Console console = qivpak::Console::for_stdout();
     qivpak::install_interrupt_handlers();
     const int status = qivpak::run_qivpak(args, console, stdin, threads_from_environment());
-    // Interrupted: die by the same signal, so the shell sees how the run ended.
+    // Interrupted: end as the system ends a program by that signal, so the
+    // shell sees how the run ended.
     if (status > 128 && status < 255) qivpak::end_by_interrupt(status - 128);
     return status;
 }

@@ -117,10 +117,10 @@ int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE
     } catch (const Cancelled&) {
         // Every file of the run is closed by now; nothing half-written stays
         // behind (the analysis's temporary file has no name). No key is awaited.
-        if (!clean_up.output.empty()) std::remove(clean_up.output.c_str());
+        if (!clean_up.output.empty()) remove_file(clean_up.output);
         return 128 + pending_interrupt();
     } catch (const Interrupted& interrupted) {
-        if (!clean_up.output.empty()) std::remove(clean_up.output.c_str());
+        if (!clean_up.output.empty()) remove_file(clean_up.output);
         return 128 + interrupted.signal;
     } catch (const std::bad_alloc&) {
         console.write("Error: out of memory\n");

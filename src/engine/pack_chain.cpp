@@ -7,7 +7,6 @@
 #include "format/qiv_format.hpp"
 #include "iso/media_areas.hpp"
 
-#include <filesystem>
 
 namespace qivpak {
 
@@ -25,10 +24,7 @@ File create_output(const std::string& path, Fault fault) {
     return std::move(*file);
 }
 
-std::string trial_dir_for(const std::string& output) {
-    const std::filesystem::path dir = std::filesystem::path(output).parent_path();
-    return dir.empty() ? std::string(".") : dir.string();
-}
+std::string trial_dir_for(const std::string& output) { return directory_of(output); }
 
 void pack_image(OpenImage& image, const PackSettings& settings, const std::string& trial_dir, Reporter& reporter,
                 const std::function<File&(const NcPlan&)>& open_container) {

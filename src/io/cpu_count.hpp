@@ -3,7 +3,8 @@
 
 namespace qivpak {
 
-// The CPUs in the process's affinity, at least 1.
+// The CPUs of this process's affinity (what the system lets it run on), at
+// least 1. Falls back to the hardware's count when the affinity cannot be read.
 unsigned available_cpus();
 
 }  // namespace qivpak

@@ -1,4 +1,4 @@
-// cpu_count_posix.cpp - CPUs from the scheduler's affinity mask
+// cpu_count_posix.cpp - CPUs of the process's affinity, by sched_getaffinity
 #include "io/cpu_count.hpp"
 
 #include <sched.h>

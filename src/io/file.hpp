@@ -33,25 +33,26 @@ public:
     virtual bool seek(std::uint64_t position) = 0;
 };
 
-// Owns one file descriptor. Writes are buffered; an error is sticky, so once a
-// write or flush has failed every later write, flush and close fails too.
-// Not safe for concurrent use, except read_at: any number of threads may call
-// read_at on one File at the same time (it reads at an offset of its own and
-// never moves the file position), while nothing writes to it.
+// Owns one open file of the system (a descriptor, or a handle on Windows).
+// Writes are buffered; an error is sticky, so once a write or flush has failed
+// every later write, flush and close fails too. Only read_at may be called
+// from several threads at once; everything else is not safe for concurrent use.
 class File : public ByteSource, public ByteSink {
 public:
     enum class Mode {
-        read,      // existing file, read only
-        truncate,  // create or empty, write only
-        append,    // create if missing, write only, every write at the end
-        truncate_text,  // as truncate, for text: where the system ends lines with CR LF, "\n" is written so
-        append_text,    // as append, for text
+        read,           // existing file, read only
+        truncate,       // create or empty, write only
+        append,         // create if missing, write only, every write at the end
+        truncate_text,  // as truncate, for text: on Windows every "\n" is written as "\r\n"
+        append_text,    // as append, for text: on Windows every "\n" is written as "\r\n"
     };
 
-    // Opens path; std::nullopt on failure (errno tells why).
+    // Opens path (UTF-8); std::nullopt on failure.
     static std::optional<File> open(const std::string& path, Mode mode);
-    // A nameless file for reading and writing in `directory`: it has no name
-    // from the start, so it disappears however the process ends.
+    // A file for reading and writing in `directory` that the system deletes
+    // however the process ends: nameless from the start where the file system
+    // allows it, else named and deleted at once (POSIX) or deleted on close
+    // (Windows). std::nullopt when none can be made there.
     static std::optional<File> temporary_in(const std::string& directory);
 
     File(File&& other) noexcept;
@@ -63,7 +64,8 @@ public:
     // Reads len bytes from the current position, retrying interrupted and
     // partial reads. Returns len, or fewer at end of file or on error.
     std::size_t read_full(void* buf, std::size_t len);
-    // Positional read that leaves the current position alone. Safe from many threads at once.
+    // Positional read that leaves the current position alone; safe from many
+    // threads at once on one File (while nothing else is called on it).
     std::size_t read_at(std::uint64_t offset, void* buf, std::size_t len) override;
 
     // Queues len bytes for writing. false when this or an earlier write failed.
@@ -80,13 +82,32 @@ public:
     std::uint64_t size() const override;
 
 private:
-    explicit File(int fd, bool writable);
-    bool write_direct(const unsigned char* data, std::size_t len);
+    // The system's file: a descriptor (POSIX) or a HANDLE (Windows); -1 is none on both.
+    using Native = std::intptr_t;
+    static constexpr Native NO_FILE = -1;
 
-    int fd_ = -1;
+    File(Native native, bool writable, bool crlf);
+    // Adds bytes to the queue, writing it out when full.
+    bool queue(const unsigned char* data, std::size_t len);
+    // The system-specific halves, in file_posix.cpp and file_win.cpp.
+    bool write_direct(const unsigned char* data, std::size_t len);
+    bool close_native();
+
+    Native native_ = NO_FILE;
     bool failed_ = false;                  // a write or flush went wrong
-    std::vector<unsigned char> pending_;   // queued writes, capacity kBufferSize when writable
-    static constexpr std::size_t kBufferSize = 1 << 18;
+    bool crlf_ = false;                    // write_all turns "\n" into "\r\n" (text modes on Windows)
+    bool append_ = false;                  // every write goes to the end (Windows; POSIX asks the descriptor)
+    std::uint64_t position_ = 0;           // where read_full and writes go (Windows, whose reads are all positional)
+    std::vector<unsigned char> pending_;   // queued writes, capacity BUFFER_SIZE when writable
+    static constexpr std::size_t BUFFER_SIZE = 1 << 18;
 };
+
+// Removes the file `path` (UTF-8). false when it could not be removed.
+bool remove_file(const std::string& path);
+
+// The directory of `path` (UTF-8), where a file beside it goes: what comes
+// before its last separator ("/"; on Windows also "\" and a drive's ":"),
+// the separator kept when it is the root; "." when there is none.
+std::string directory_of(const std::string& path);
 
 }  // namespace qivpak

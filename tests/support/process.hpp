@@ -8,7 +8,10 @@
 namespace qivtest {
 
 struct ProcessResult {
-    std::string out, err;  // every byte written to standard output and to standard error
+    // Every byte written to standard output and to standard error. On Windows as a text-mode
+    // reader sees it: "\r\n" becomes "\n", and a "\n" without its "\r" becomes BARE_NEWLINE,
+    // so comparisons with expected text also check the line ends.
+    std::string out, err;
     int status = -1;       // exit status 0..255; 1000 + signal number when killed; -1 when it could not start
 };
 
@@ -16,7 +19,11 @@ struct ProcessOptions {
     std::string cwd;                                       // working folder; empty: the caller's
     std::vector<std::pair<std::string, std::string>> env;  // variables set for the program, the rest inherited
     int timeout_s = 300;                                   // the program is killed after this many seconds
+    std::string interrupt_when = {};  // Windows: Ctrl-C to the program's own console once stdout holds this text
 };
+
+// What a "\n" without "\r" turns into in ProcessResult on Windows.
+inline constexpr const char* BARE_NEWLINE = "<LF without CR>\n";
 
 // Runs the program at path argv[0] with the arguments argv[1..] and standard input from the null device.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});

@@ -44,7 +44,7 @@ struct TempDir {
     fs::path operator/(const std::string& name) const { return path / name; }
     std::set<std::string> files() const {  // every entry below the folder, relative to it
         std::set<std::string> names;
-        for (const auto& e : fs::recursive_directory_iterator(path)) names.insert(fs::relative(e.path(), path));
+        for (const auto& e : fs::recursive_directory_iterator(path)) names.insert(fs::relative(e.path(), path).generic_string());
         return names;
     }
 };
@@ -73,7 +73,7 @@ inline Bytes make_image(std::string_view kinds, std::size_t size, std::uint32_t 
 // Runs the built tool in `dir`, with QIVPAK_THREADS set to `threads` unless that is empty.
 inline ProcessResult run_tool(const TempDir& dir, std::vector<std::string> args, const std::string& threads = "") {
     args.insert(args.begin(), QIVPAK_BINARY);
-    ProcessOptions options{dir.path, {}, 300};
+    ProcessOptions options{dir.path.string(), {}, 300, {}};
     if (!threads.empty()) options.env.emplace_back("QIVPAK_THREADS", threads);
     return run_process(args, options);
 }

@@ -1,4 +1,4 @@
-// interrupt.cpp - recording interrupting signals, and dying by them at the end (POSIX)
+// interrupt_posix.cpp - recording SIGINT, SIGTERM and SIGHUP, and dying by them at the end
 #include "cli/interrupt.hpp"
 
 #include <csignal>

@@ -1,0 +1,11 @@
+// args_posix.cpp - the command line is argv as it is
+#include "cli/args.hpp"
+
+namespace qivpak {
+
+std::vector<std::string> command_line_args(int argc, char** argv) {
+    if (argc < 1) return {};
+    return std::vector<std::string>(argv + 1, argv + argc);
+}
+
+}  // namespace qivpak

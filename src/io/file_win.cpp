@@ -1,0 +1,148 @@
+// file_win.cpp - the Windows half of the file wrapper: handles, positional I/O, delete-on-close temporaries
+#include "io/file.hpp"
+
+#include "io/utf16_win.hpp"
+
+#include <algorithm>
+#include <cstdio>
+#include <utility>
+#include <windows.h>
+
+namespace qivpak {
+
+// Every read and write names its offset in an OVERLAPPED record, on a handle
+// opened for synchronous I/O: the system's own file pointer is never used, so
+// read_at needs no lock and many threads may call it at once. read_full and
+// the writes go to position_, which seek() sets.
+
+namespace {
+
+HANDLE handle_of(std::intptr_t native) { return reinterpret_cast<HANDLE>(native); }
+std::intptr_t native_of(HANDLE handle) { return reinterpret_cast<std::intptr_t>(handle); }
+
+OVERLAPPED at_offset(std::uint64_t offset) {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(offset);
+    where.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return where;
+}
+
+// The most one ReadFile or WriteFile call is asked to move.
+constexpr std::size_t kMaxChunk = std::size_t{1} << 30;
+
+// Reads up to len bytes at offset; the count read (fewer at the end of the file or on error).
+std::size_t read_at_offset(HANDLE handle, std::uint64_t offset, unsigned char* out, std::size_t len) {
+    std::size_t done = 0;
+    while (done < len) {
+        OVERLAPPED where = at_offset(offset + done);
+        DWORD got = 0;
+        const auto want = static_cast<DWORD>(std::min(len - done, kMaxChunk));
+        if (!::ReadFile(handle, out + done, want, &got, &where) || got == 0) break;
+        done += got;
+    }
+    return done;
+}
+
+HANDLE create(const std::string& path, DWORD access, DWORD disposition, DWORD flags) {
+    // Others may read, write and delete the file meanwhile, as POSIX allows.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    return ::CreateFileW(utf8_to_utf16(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
+}
+
+}  // namespace
+
+std::optional<File> File::open(const std::string& path, Mode mode) {
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    const bool append = mode == Mode::append || mode == Mode::append_text;
+    switch (mode) {
+    case Mode::read:
+        handle = create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
+        break;
+    case Mode::truncate:
+    case Mode::truncate_text:
+        handle = create(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+        break;
+    case Mode::append:
+    case Mode::append_text:
+        handle = create(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+        break;
+    }
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    const bool text = mode == Mode::truncate_text || mode == Mode::append_text;
+    File file(native_of(handle), mode != Mode::read, text);
+    file.append_ = append;
+    return file;
+}
+
+std::optional<File> File::temporary_in(const std::string& directory) {
+    std::string dir = directory.empty() ? "." : directory;
+    if (dir.back() != '/' && dir.back() != '\\' && dir.back() != ':') dir += '\\';
+    // A fresh name in the directory; the system deletes the file when its one
+    // handle closes, which also happens when the process is killed.
+    const DWORD flags = FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_HIDDEN | FILE_FLAG_DELETE_ON_CLOSE;
+    const unsigned long long stamp = ::GetTickCount64();
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        char name[64];
+        std::snprintf(name, sizeof name, ".qivpak-%lu-%llx-%u", ::GetCurrentProcessId(), stamp, attempt);
+        HANDLE handle = ::CreateFileW(utf8_to_utf16(dir + name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
+                                      FILE_SHARE_DELETE, nullptr, CREATE_NEW, flags, nullptr);
+        if (handle != INVALID_HANDLE_VALUE) return File(native_of(handle), true, false);
+        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+    }
+    return std::nullopt;
+}
+
+std::size_t File::read_full(void* buf, std::size_t len) {
+    const std::size_t got = read_at_offset(handle_of(native_), position_, static_cast<unsigned char*>(buf), len);
+    position_ += got;
+    return got;
+}
+
+std::size_t File::read_at(std::uint64_t offset, void* buf, std::size_t len) {
+    return read_at_offset(handle_of(native_), offset, static_cast<unsigned char*>(buf), len);
+}
+
+bool File::write_direct(const unsigned char* data, std::size_t len) {
+    while (len > 0) {
+        // Offset all ones: at the end of the file, for append modes.
+        OVERLAPPED where = at_offset(append_ ? ~std::uint64_t{0} : position_);
+        DWORD put = 0;
+        const auto want = static_cast<DWORD>(std::min(len, kMaxChunk));
+        if (!::WriteFile(handle_of(native_), data, want, &put, &where) || put == 0) {
+            failed_ = true;
+            return false;
+        }
+        position_ += put;
+        data += put;
+        len -= put;
+    }
+    return true;
+}
+
+bool File::close_native() { return ::CloseHandle(handle_of(std::exchange(native_, NO_FILE))) != 0; }
+
+bool File::seek(std::uint64_t position) {
+    if (!flush()) return false;
+    position_ = position;
+    return true;
+}
+
+std::uint64_t File::size() const {
+    LARGE_INTEGER size{};
+    if (native_ == NO_FILE || !::GetFileSizeEx(handle_of(native_), &size) || size.QuadPart < 0) return 0;
+    return static_cast<std::uint64_t>(size.QuadPart) + pending_.size();
+}
+
+bool remove_file(const std::string& path) { return ::DeleteFileW(utf8_to_utf16(path).c_str()) != 0; }
+
+std::string directory_of(const std::string& path) {
+    const std::size_t cut = path.find_last_of("/\\:");
+    if (cut == std::string::npos) return ".";
+    // "C:name" is in the current directory of drive C:, "C:" names it.
+    if (path[cut] == ':') return path.substr(0, cut + 1);
+    // "\name" and "C:\name" are in a root, which keeps its separator.
+    const bool root = cut == 0 || (cut == 2 && path[1] == ':');
+    return path.substr(0, root ? cut + 1 : cut);
+}
+
+}  // namespace qivpak
