@@ -32,3 +32,8 @@ find_program(QIVPAK_WINE NAMES wine64 wine PATHS /usr/lib/wine NO_CMAKE_FIND_ROO
 if(QIVPAK_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR /usr/bin/env WINEDEBUG=-all ${QIVPAK_WINE})
 endif()
+
+# pkg-config looks only at the MinGW tree (which has no libdeflate, so frames
+# are inflated with zlib there), never at the build machine's own libraries.
+set(ENV{PKG_CONFIG_LIBDIR} /usr/${QIVPAK_MINGW_TRIPLET}/lib/pkgconfig)
+set(ENV{PKG_CONFIG_PATH} "")
