@@ -121,7 +121,9 @@ const Row kRows[] = {
     {{"-d", "in.qiv", "out"}, "N of frames: 1300\nDecompressing...\n0%46%92%100%\nFinished.\n\n", 0, {"out"}, "n",
      1300 * kFrame},
     {{"in", "in"}, "Error: output file in is the input file\n", 255, {}},
+#ifndef _WIN32
     {{"in", "/proc/self/cwd/in"}, "Error: output file /proc/self/cwd/in is the input file\n", 255, {}},
+#endif
     {{"-d", "in.qiv", "in.qiv"}, "Output file in.qiv is the input file\n", 255, {}},
     {{"in", "out", "in"}, "Warning: info file in is the input or output file; no info file is written\n" + kPackZeros,
      0, {"out"}},
@@ -131,7 +133,11 @@ const Row kRows[] = {
     {{"-a", "nothere", "out"}, "Error: cannot open input file nothere\n", 255, {}},
     {{"-v", "nothere", "out"}, "Error: cannot open input file nothere\n", 255, {}},
     {{"-d", "nothere", "out"}, "Cannot open input file nothere\n", 255, {}},
+#ifdef _WIN32
+    {{"-d", ".", "out"}, "Cannot open input file .\n", 255, {}},  // Windows opens no folder as a file
+#else
     {{"-d", ".", "out"}, "Input is not a valid QIV file.\n", 255, {"out"}},  // a folder opens, but reads nothing
+#endif
     {{"in", "nodir/out"}, "Error: cannot create output file nodir/out\n", 255, {}},
     {{"-d", "in.qiv", "nodir/out"}, "Cannot create output file nodir/out\n", 255, {}},
     {{"in", "/dev/full"}, "N of frames: 2\nCompressing...\n100%\nTotal frames written: 2\nWriting tables...\n"
@@ -147,8 +153,10 @@ const Row kRows[] = {
      "Numbers of NC Areas: 0\nWarning: cannot open/create info file nodir/info\n" + kPackZeros, 0, {"out"}},
     {{"in", "out"}, "Error: input file in is larger than 4294967295 bytes\n", 255, {}, "z", std::uint64_t{1} << 32},
     // A kernel file whose size (a page) promises more than a read gives.
+#ifndef _WIN32
     {{"/sys/devices/system/cpu/online", "out"},
      "N of frames: 1\nCompressing...\nError: cannot read input file /sys/devices/system/cpu/online\n", 255, {"out"}},
+#endif
 };
 
 TEST(CommandLine, EachLinePrintsItsTextLeavesItsFilesAndEndsWithItsStatus) {
@@ -168,7 +176,8 @@ TEST(CommandLine, EachLinePrintsItsTextLeavesItsFilesAndEndsWithItsStatus) {
         EXPECT_EQ(r.status, row.status);
         files.insert(row.made.begin(), row.made.end());
         EXPECT_EQ(dir.files(), files);
-        const std::string info = read_text(dir / "info");
+        // What the test wrote is read as bytes, what the tool wrote as text.
+        const std::string info = row.info == kUntouched ? read_text(dir / "info") : read_lines(dir / "info");
         const bool prefix = row.info.ends_with("...");
         EXPECT_TRUE(prefix ? info.starts_with(row.info.substr(0, row.info.size() - 3)) : info == row.info) << info;
         if (row.made.empty() || r.status != 0) continue;
