@@ -5,6 +5,7 @@
 #include "io/file.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -60,23 +61,22 @@ struct LogReporter : qivpak::Reporter {
     std::vector<std::string> log;
     std::uint32_t stop_before = UINT32_MAX;
     std::uint32_t asked = 0;
-    static const char* name(qivpak::Stage s) {
-        static const char* const names[] = {"media_scan", "analysis", "packing", "unpacking"};
-        return names[static_cast<int>(s)];
+    static std::string name(qivpak::Stage s) {
+        return std::array{"media_scan", "analysis", "packing", "unpacking"}[static_cast<int>(s)];
     }
     void container_sized(std::uint32_t n) override { log.push_back("sized " + std::to_string(n)); }
     void stage_started(qivpak::Stage s, std::uint32_t n) override {
-        log.push_back(std::string("start ") + name(s) + " " + std::to_string(n));
+        log.push_back("start " + name(s) + " " + std::to_string(n));
     }
     void frame_done(std::uint32_t i, std::uint32_t len, bool raw) override {
         log.push_back((raw ? "raw " : "frame ") + std::to_string(i) + (raw ? "" : " " + std::to_string(len)));
     }
-    void stage_finished(qivpak::Stage s) override { log.push_back(std::string("end ") + name(s)); }
+    void stage_finished(qivpak::Stage s) override { log.push_back("end " + name(s)); }
     void media_file_found(const qivpak::MediaFile& f) override {
         log.push_back("media " + f.name + " " + std::to_string(f.offset) + " " + std::to_string(f.size));
     }
     void areas_decided(qivpak::Stage s, std::span<const qivpak::NcArea> areas) override {
-        std::string line = std::string("areas ") + name(s);
+        std::string line = "areas " + name(s);
         for (const auto& a : areas) line += " " + std::to_string(a.frame_start) + "+" + std::to_string(a.num_frames);
         log.push_back(line);
     }
