@@ -1,11 +1,13 @@
-// process_win.cpp - run_process with CreateProcessW, stdout and stderr through pipes, Ctrl-C through the child's console
+// process_win.cpp - run_process with CreateProcessW: stdout and stderr through pipes, Ctrl-C through a console
 #include "support/process.hpp"
 
 #include "io/utf16_win.hpp"
 
-#include <chrono>
+#include <algorithm>
+#include <atomic>
 #include <cstdio>
-#include <mutex>
+#include <cwchar>
+#include <memory>
 #include <thread>
 #include <windows.h>
 
@@ -15,46 +17,36 @@ namespace {
 
 using qivpak::utf8_to_utf16;
 
-// One argument written so that the C runtime and CommandLineToArgvW read it back unchanged.
-std::wstring quote_argument(const std::wstring& arg) {
-    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) return arg;
+struct HandleCloser {
+    void operator()(HANDLE h) const { ::CloseHandle(h); }
+};
+using Handle = std::unique_ptr<void, HandleCloser>;  // an owned handle
+
+// One argument quoted so that the C runtime and CommandLineToArgvW read it back unchanged.
+std::wstring quote(const std::string& arg) {
     std::wstring quoted = L"\"";
-    for (auto it = arg.begin();; ++it) {
-        std::size_t backslashes = 0;
-        for (; it != arg.end() && *it == L'\\'; ++it) ++backslashes;
-        if (it == arg.end()) {
-            quoted.append(2 * backslashes, L'\\');
-            break;
-        }
-        if (*it == L'"') {
-            quoted.append(2 * backslashes + 1, L'\\');
-        } else {
-            quoted.append(backslashes, L'\\');
-        }
-        quoted.push_back(*it);
+    std::size_t backslashes = 0;  // in a row just before the current character
+    for (const wchar_t c : utf8_to_utf16(arg)) {
+        if (c == L'"') quoted.append(backslashes + 1, L'\\');  // those doubled, and the quote escaped
+        backslashes = c == L'\\' ? backslashes + 1 : 0;
+        quoted += c;
     }
-    quoted.push_back(L'"');
-    return quoted;
+    return quoted.append(backslashes, L'\\') + L'"';  // doubled before the closing quote
 }
 
 // The environment block of the child: the parent's variables with opt.env set over them.
 std::wstring environment_block(const ProcessOptions& opt) {
-    std::vector<std::wstring> vars;
-    if (wchar_t* block = ::GetEnvironmentStringsW()) {
-        for (const wchar_t* v = block; *v != L'\0'; v += std::wcslen(v) + 1) vars.emplace_back(v);
-        ::FreeEnvironmentStringsW(block);
-    }
-    for (const auto& [name, value] : opt.env) {
-        const std::wstring wide_name = utf8_to_utf16(name);
-        std::erase_if(vars, [&](const std::wstring& v) {
-            const std::size_t eq = v.find(L'=', 1);  // "=C:=C:\..." names start with "="
-            return ::CompareStringOrdinal(v.c_str(), static_cast<int>(eq == std::wstring::npos ? v.size() : eq),
-                                          wide_name.c_str(), static_cast<int>(wide_name.size()), TRUE) == CSTR_EQUAL;
-        });
-        vars.push_back(wide_name + L"=" + utf8_to_utf16(value));
-    }
     std::wstring block;
-    for (const auto& v : vars) block += v + L'\0';
+    wchar_t* parent = ::GetEnvironmentStringsW();
+    for (const wchar_t* v = parent; v != nullptr && *v != L'\0'; v += std::wcslen(v) + 1) {
+        const bool set_here = std::any_of(opt.env.begin(), opt.env.end(), [v](const auto& e) {
+            const std::wstring name = utf8_to_utf16(e.first + "=");  // without case; "=C:=C:\..." never matches
+            return _wcsnicmp(v, name.c_str(), name.size()) == 0;
+        });
+        if (!set_here) block.append(v, std::wcslen(v) + 1);
+    }
+    ::FreeEnvironmentStringsW(parent);
+    for (const auto& [name, value] : opt.env) block += utf8_to_utf16(name + "=" + value) + L'\0';
     return block + L'\0';
 }
 
@@ -62,154 +54,89 @@ std::wstring environment_block(const ProcessOptions& opt) {
 std::string text_mode(const std::string& raw) {
     std::string text;
     for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-        if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r'))
-            text += BARE_NEWLINE;
-        else
-            text += raw[i];
+        if (raw[i] == '\n') text += i > 0 && raw[i - 1] == '\r' ? "\n" : BARE_NEWLINE;
+        else if (raw[i] != '\r' || raw.compare(i + 1, 1, "\n") != 0) text += raw[i];
     }
     return text;
 }
 
-// An owned handle.
-struct Handle {
-    HANDLE h = nullptr;
-    Handle() = default;
-    explicit Handle(HANDLE handle) : h(handle == INVALID_HANDLE_VALUE ? nullptr : handle) {}
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() { reset(); }
-    void reset() {
-        if (h != nullptr) ::CloseHandle(h);
-        h = nullptr;
-    }
-};
+}  // namespace
 
-// Reads a pipe to its end into `sink`, under `lock`.
-void drain(HANDLE pipe, std::string& sink, std::mutex& lock) {
-    char buf[65536];
-    DWORD got = 0;
-    while (::ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0) {
-        const std::lock_guard<std::mutex> guard(lock);
-        sink.append(buf, got);
-    }
-}
+ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& opt) {
+    if (argv.empty()) return {};
+    std::wstring command_line, environment = environment_block(opt);
+    for (const auto& a : argv) command_line += (command_line.empty() ? L"" : L" ") + quote(a);
 
-// Sends Ctrl-C to every process of the console of `pid`: this process joins
-// that console for the moment, ignoring Ctrl-C itself until restore().
-class CtrlC {
-public:
-    bool send(DWORD pid) {
-        ::FreeConsole();
-        if (!::AttachConsole(pid)) return false;
-        ::SetConsoleCtrlHandler(nullptr, TRUE);
-        ignoring_ = true;
-        return ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0) != 0;
+    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE ends[4] = {};  // the read and write ends of the pipe for stdout, then of the one for stderr
+    const bool piped =
+        ::CreatePipe(&ends[0], &ends[1], &inheritable, 0) && ::CreatePipe(&ends[2], &ends[3], &inheritable, 0);
+    HANDLE in = ::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING, 0,
+                              nullptr);
+    const Handle null_in(in != INVALID_HANDLE_VALUE ? in : nullptr), out_read(ends[0]), err_read(ends[2]);
+    Handle out_write(ends[1]), err_write(ends[3]);
+    if (!piped || !null_in) return {};
+    ::SetHandleInformation(ends[0], HANDLE_FLAG_INHERIT, 0);
+    ::SetHandleInformation(ends[2], HANDLE_FLAG_INHERIT, 0);
+
+    // The child gets a console of its own without a window, for the Ctrl-C: its standard handles are the pipes
+    // (a window would also start a desktop process under wine, which outlives the test holding its output open).
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = null_in.get(), startup.hStdOutput = ends[1], startup.hStdError = ends[3];
+    const std::wstring application = utf8_to_utf16(argv[0]), cwd = utf8_to_utf16(opt.cwd);
+    PROCESS_INFORMATION info{};
+    // Under load, wine now and then fails to start a process that starts the next time.
+    bool started = false;
+    DWORD error = 0;
+    for (int attempt = 1;; ++attempt) {
+        started = ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                                   CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT, environment.data(),
+                                   cwd.empty() ? nullptr : cwd.c_str(), &startup, &info) != 0;
+        error = started ? 0 : ::GetLastError();
+        if (started || attempt == 5 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) break;
+        std::fprintf(stderr, "run_process: CreateProcessW failed with error %lu; trying again\n", error);
+        ::Sleep(200);
     }
-    // Once the child has ended: leave its console, take Ctrl-C again and go
-    // back to the console of the parent, if it has one.
-    void restore() {
-        if (!ignoring_) return;
-        ignoring_ = false;
+    out_write.reset();
+    err_write.reset();
+    if (!started) return {"", "CreateProcessW failed with error " + std::to_string(error) + "\n", 127};
+    const Handle process(info.hProcess), thread(info.hThread);
+
+    // Each pipe is read to its end by a thread of its own. Once stdout holds opt.interrupt_when, Ctrl-C goes to
+    // every process of the child's console: this process joins it until the child has ended, ignoring Ctrl-C.
+    std::string raw_out, raw_err;
+    std::atomic<bool> interrupting = false;
+    const auto drain = [&](HANDLE pipe, std::string& sink) {
+        char buf[65536];
+        for (DWORD got = 0; ::ReadFile(pipe, buf, sizeof buf, &got, nullptr) && got > 0;) {
+            sink.append(buf, got);
+            const std::string& when = opt.interrupt_when;
+            if (&sink != &raw_out || interrupting || when.empty() || text_mode(raw_out).find(when) == std::string::npos)
+                continue;
+            interrupting = true;
+            ::FreeConsole();
+            if (::AttachConsole(info.dwProcessId) && ::SetConsoleCtrlHandler(nullptr, TRUE))
+                ::GenerateConsoleCtrlEvent(CTRL_C_EVENT, 0);
+        }
+    };
+    std::thread out_reader(drain, ends[0], std::ref(raw_out)), err_reader(drain, ends[2], std::ref(raw_err));
+    if (::WaitForSingleObject(process.get(), static_cast<DWORD>(opt.timeout_s) * 1000) == WAIT_TIMEOUT)
+        ::TerminateProcess(process.get(), 1009);  // killed, as 1000 + SIGKILL reads on POSIX
+    ::WaitForSingleObject(process.get(), INFINITE);
+    // Leave the child's console before the pipes can end (its host holds them open while anyone is attached),
+    // take Ctrl-C again, and go back to the parent's console if it has one.
+    if (interrupting) {
         ::FreeConsole();
         ::SetConsoleCtrlHandler(nullptr, FALSE);
         ::AttachConsole(ATTACH_PARENT_PROCESS);
     }
-    ~CtrlC() { restore(); }
-
-private:
-    bool ignoring_ = false;
-};
-
-}  // namespace
-
-
-ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& opt) {
-    ProcessResult result;
-    if (argv.empty()) return result;
-    std::wstring command_line;
-    for (const auto& a : argv) command_line += (command_line.empty() ? L"" : L" ") + quote_argument(utf8_to_utf16(a));
-
-    SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-    Handle null_in(::CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable, OPEN_EXISTING,
-                                 0, nullptr));
-    Handle out_read, out_write, err_read, err_write;
-    if (null_in.h == nullptr || !::CreatePipe(&out_read.h, &out_write.h, &inheritable, 0) ||
-        !::CreatePipe(&err_read.h, &err_write.h, &inheritable, 0))
-        return result;
-    ::SetHandleInformation(out_read.h, HANDLE_FLAG_INHERIT, 0);
-    ::SetHandleInformation(err_read.h, HANDLE_FLAG_INHERIT, 0);
-
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdInput = null_in.h;
-    startup.hStdOutput = out_write.h;
-    startup.hStdError = err_write.h;
-    // The child gets a console of its own without a window: its standard
-    // handles are the pipes, and the console carries the Ctrl-C (a console
-    // with a window would also start a desktop process under wine, which
-    // outlives the test holding its output open).
-    const DWORD console = CREATE_NO_WINDOW;
-    std::wstring environment = environment_block(opt);
-    const std::wstring application = utf8_to_utf16(argv[0]);
-    const std::wstring cwd = utf8_to_utf16(opt.cwd);
-    PROCESS_INFORMATION info{};
-    // Under load, wine now and then fails to start a process that starts the
-    // next time; a program that is not there fails every time.
-    bool started = false;
-    DWORD start_error = 0;
-    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
-        if (attempt > 0) {
-            std::fprintf(stderr, "run_process: CreateProcessW failed with error %lu; trying again\n", start_error);
-            ::Sleep(200);
-        }
-        started = ::CreateProcessW(application.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                   console | CREATE_UNICODE_ENVIRONMENT, environment.data(),
-                                   cwd.empty() ? nullptr : cwd.c_str(), &startup, &info) != 0;
-        start_error = started ? 0 : ::GetLastError();
-        if (start_error == ERROR_FILE_NOT_FOUND || start_error == ERROR_PATH_NOT_FOUND) break;
-    }
-    out_write.reset();
-    err_write.reset();
-    if (!started) {
-        result.status = 127;
-        result.err = "CreateProcessW failed with error " + std::to_string(start_error) + "\n";
-        return result;
-    }
-    Handle process(info.hProcess);
-    Handle thread(info.hThread);
-
-    std::mutex lock;
-    std::string raw_out, raw_err;
-    std::thread out_reader(drain, out_read.h, std::ref(raw_out), std::ref(lock));
-    std::thread err_reader(drain, err_read.h, std::ref(raw_err), std::ref(lock));
-
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(opt.timeout_s);
-    CtrlC ctrl_c;
-    bool interrupted = opt.interrupt_when.empty();
-    while (::WaitForSingleObject(process.h, 10) == WAIT_TIMEOUT) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::TerminateProcess(process.h, 1009);  // killed, as 1000 + SIGKILL reads on POSIX
-            ::WaitForSingleObject(process.h, INFINITE);
-            break;
-        }
-        if (!interrupted) {
-            const std::lock_guard<std::mutex> guard(lock);
-            if (text_mode(raw_out).find(opt.interrupt_when) != std::string::npos) {
-                ctrl_c.send(info.dwProcessId);
-                interrupted = true;
-            }
-        }
-    }
-    ctrl_c.restore();
     out_reader.join();
     err_reader.join();
     DWORD code = 0;
-    if (::GetExitCodeProcess(process.h, &code)) result.status = static_cast<int>(code);
-    result.out = text_mode(raw_out);
-    result.err = text_mode(raw_err);
-    return result;
+    const int status = ::GetExitCodeProcess(process.get(), &code) ? static_cast<int>(code) : -1;
+    return {text_mode(raw_out), text_mode(raw_err), status};
 }
 
 }  // namespace qivtest
