@@ -6,17 +6,21 @@ build=$1
 source=$2
 compiler=$3
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+log=$work/log
+# On failure, show what the failing step printed; otherwise stay quiet.
+trap 'status=$?; ((status == 0)) || cat "$log" >&2; rm -rf "$work"' EXIT
 
-cmake --install "$build" --prefix "$work/prefix" >/dev/null
+cmake --install "$build" --prefix "$work/prefix" >"$log" 2>&1
 for header in error pack reader; do test -f "$work/prefix/include/qivpak/$header.hpp"; done
 test -f "$work/prefix/share/man/man1/qivpak.1"
 cmake -S "$source/examples" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" \
-    -DCMAKE_CXX_COMPILER="$compiler" >/dev/null
-cmake --build "$work/consumer" >/dev/null
+    -DCMAKE_CXX_COMPILER="$compiler" >>"$log" 2>&1
+cmake --build "$work/consumer" >>"$log" 2>&1
 
 # A 20000-byte pattern, packed by the installed tool, read back by the example.
-seq 1 5000 | head -c 20000 > "$work/image"
+# (no pipe into head: the writer could die of SIGPIPE, which pipefail counts)
+seq 1 5000 > "$work/image"
+truncate -s 20000 "$work/image"
 "$work/prefix/bin/qivpak" "$work/image" "$work/image.qiv" >/dev/null
 "$work/consumer/qivdump" "$work/image.qiv" 8180 24 > "$work/got"
 expected=$(od -An -tx1 -v -j 8180 -N 24 "$work/image" | tr -s ' \n' ' ' | sed 's/^ //; s/ $//')
