@@ -42,9 +42,8 @@ public:
     enum class Mode {
         read,           // existing file, read only
         truncate,       // create or empty, write only
-        append,         // create if missing, write only, every write at the end
         truncate_text,  // as truncate, for text: on Windows every "\n" is written as "\r\n"
-        append_text,    // as append, for text: on Windows every "\n" is written as "\r\n"
+        append_text,    // create if missing, write only, every write at the end; text as above
     };
 
     // Opens path (UTF-8); std::nullopt on failure.

@@ -23,7 +23,6 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
     case Mode::read: flags |= O_RDONLY; break;
     case Mode::truncate:
     case Mode::truncate_text: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
-    case Mode::append:
     case Mode::append_text: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     }
     int fd;

@@ -53,7 +53,7 @@ HANDLE create(const std::string& path, DWORD access, DWORD disposition, DWORD fl
 
 std::optional<File> File::open(const std::string& path, Mode mode) {
     HANDLE handle = INVALID_HANDLE_VALUE;
-    const bool append = mode == Mode::append || mode == Mode::append_text;
+    const bool append = mode == Mode::append_text;
     switch (mode) {
     case Mode::read:
         handle = create(path, GENERIC_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL);
@@ -62,7 +62,6 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
     case Mode::truncate_text:
         handle = create(path, GENERIC_WRITE, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
         break;
-    case Mode::append:
     case Mode::append_text:
         handle = create(path, FILE_APPEND_DATA | SYNCHRONIZE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL);
         break;

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <regex>
 
 namespace {
 
@@ -187,17 +186,6 @@ TEST(CommandLine, EachLinePrintsItsTextLeavesItsFilesAndEndsWithItsStatus) {
         EXPECT_TRUE((unpack ? made : parsed.image) == read_file(dir / "in")) << "not the image";
         EXPECT_EQ(parsed.areas, row.areas);
     }
-}
-
-TEST(CommandLine, ManualPageDescribesEveryOptionOfTheUsageText) {
-    const std::string page = read_text(QIVPAK_SOURCE_DIR "/docs/qivpak.1");
-    for (const char option : {'a', 'd', 'l', 's', 'v', 'w'}) {
-        ASSERT_NE(kUsage.find(std::string("\n-") + option), std::string::npos);
-        // An entry: a tagged paragraph whose tag is the option in bold.
-        EXPECT_TRUE(std::regex_search(page, std::regex(std::string("\\.TP\\n\\.BI? \\\\-") + option + "( |\\n)")))
-            << "no entry for -" << option;
-    }
-    EXPECT_NE(page.find("QIVPAK_THREADS"), std::string::npos);
 }
 
 }  // namespace

@@ -1,15 +1,11 @@
-// nc_analysis_core_test.cpp - the run rules of the NC area analysis, and the analysis in memory
+// nc_analysis_core_test.cpp - the run rules by which the NC area analysis turns candidate frames into areas
 #include "compress/nc_analysis.hpp"
-#include "support/memory_io.hpp"
 
 #include <gtest/gtest.h>
-
-#include <random>
 
 namespace {
 
 using namespace qivpak;
-using qivtest::Bytes;
 
 std::string areas_text(const NcAreaTable& table, int count) {
     std::string text;
@@ -58,41 +54,6 @@ TEST(NcRuns, AFullTableKeepsTheLongestRunsAndNeverTheMediaAreas) {
     EXPECT_EQ(table[0], (NcArea{1000, 1}));
     EXPECT_EQ(table[1], (NcArea{576, 5}));
     EXPECT_EQ(table[2], (NcArea{3, 2}));
-}
-
-TEST(NcAnalysis, NoiseFramesBecomeAnAreaAndMediaFramesAreNotTried) {
-    Bytes image(6 * 8192, 0);
-    std::mt19937 random(7);
-    for (std::size_t i = 2 * 8192; i < 4 * 8192; ++i) image[i] = static_cast<std::uint8_t>(random());
-    image.resize(image.size() + 100);  // a short last frame is never analysed
-    qivtest::MemorySource source(image);
-    qivtest::LogReporter log;
-    NcPlan plan;
-    plan.areas[0] = {5, 1};
-    plan.media_count = 1;
-    analyze_nc_areas(source, image.size(), {-1, 8192, 2, ""}, plan, log);
-    ASSERT_EQ(log.log.size(), 9u);
-    EXPECT_EQ(log.log[0], "start analysis 6");
-    EXPECT_EQ(log.log[3].rfind("frame 2 8", 0), 0u) << log.log[3];  // noise does not compress
-    EXPECT_EQ(log.log[6], "raw 5");
-    EXPECT_EQ(log.log[7], "end analysis");
-    EXPECT_EQ(log.log[8], "areas analysis 5+1 2+2");
-    EXPECT_EQ(plan.count, 2);
-    EXPECT_FALSE(plan.trial.has_value());  // no folder given for the streams
-}
-
-TEST(NcAnalysis, AnImageThatShrinksIsAnAnalysisError) {
-    qivtest::MemorySource source(Bytes(4 * 8192, 1));
-    source.short_from = 3 * 8192 - 1;
-    qivtest::LogReporter log;
-    NcPlan plan;
-    try {
-        analyze_nc_areas(source, 4 * 8192, {-1, 8192, 1, ""}, plan, log);
-        ADD_FAILURE() << "no failure";
-    } catch (const RunError& error) {
-        EXPECT_EQ(error.fault, Fault::analyze_image);
-    }
-    EXPECT_EQ(log.log.back().rfind("frame 1 ", 0), 0u);
 }
 
 }  // namespace

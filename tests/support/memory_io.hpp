@@ -1,6 +1,8 @@
-// memory_io.hpp - in-memory images and containers for core tests, and a reporter that logs every event
+// memory_io.hpp - in-memory images and containers for core tests, a reporter that logs every event,
+// and how a run ended
 #pragma once
 
+#include "engine/pack_chain.hpp"
 #include "format/reporter.hpp"
 #include "io/file.hpp"
 
@@ -82,5 +84,19 @@ struct LogReporter : qivpak::Reporter {
     }
     bool should_stop() override { return asked++ >= stop_before; }
 };
+
+// How a run in memory ended: "done", "cancelled", or the tool's message for its fault
+// (the files named "in" and "out").
+template <class Run>
+std::string ending(Run run) {
+    try {
+        run();
+        return "done";
+    } catch (const qivpak::Cancelled&) {
+        return "cancelled";
+    } catch (const qivpak::RunError& error) {
+        return qivpak::fault_text(error, "in", "out");
+    }
+}
 
 }  // namespace qivtest
