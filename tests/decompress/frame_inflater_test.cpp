@@ -1,6 +1,6 @@
 // frame_inflater_test.cpp - the frame inflaters: zlib's verdict on every stream, and libdeflate's the same
 #include "decompress/frame_inflater.hpp"
-#include "support/support.hpp"
+#include "support/container.hpp"
 
 #include <gtest/gtest.h>
 #include <zlib.h>
@@ -8,13 +8,7 @@
 namespace {
 
 using qivtest::Bytes;
-
-Bytes deflated(const Bytes& plain) {  // as the packer stores a frame
-    Bytes out(9000);
-    uLongf len = out.size();
-    EXPECT_EQ(compress2(out.data(), &len, plain.data(), static_cast<uLong>(plain.size()), 6), Z_OK);
-    return Bytes(out.begin(), out.begin() + len);
-}
+using qivtest::deflated;
 
 // A zlib stream by hand: 78 01, `bits` as deflate reads them (fields lowest bit first), the Adler-32 of `plain`.
 Bytes stream(const std::string& bits, const Bytes& plain) {

@@ -1,10 +1,9 @@
 // damaged_container_test.cpp - hand-made containers, sound and damaged, read by the unpacker and by the public reader
-#include "support/support.hpp"
+#include "support/container.hpp"
 
 #include <qivpak/reader.hpp>
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 namespace {
 
@@ -17,17 +16,6 @@ const Bytes kImage = make_image("t", 2 * kFrame + 1000, 3);  // three frames of 
 Bytes plain(std::size_t i, std::size_t cut = 0) {  // frame i of kImage less its last `cut` bytes
     const auto first = kImage.begin() + static_cast<std::ptrdiff_t>(i * kFrame);
     return Bytes(first, first + static_cast<std::ptrdiff_t>(std::min(kFrame, kImage.size() - i * kFrame) - cut));
-}
-
-Bytes deflated(const Bytes& plain) {
-    Bytes out(compressBound(static_cast<uLong>(plain.size())));
-    uLongf len = out.size();
-    compress2(out.data(), &len, plain.data(), plain.size(), Z_DEFAULT_COMPRESSION);
-    return out.resize(len), out;
-}
-
-void put(Bytes& b, std::size_t at, std::size_t v, std::size_t bytes = 4) {  // little-endian
-    for (std::size_t k = 0; k < bytes; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
 }
 
 const std::pair<qivpak::ContainerFault, std::string> kFaults[] = {
@@ -62,11 +50,11 @@ Bytes build(const Row& row) {
     if (row.frames != nullptr) row.frames(f);
     Bytes b(32 + 18 + (row.areas.empty() ? 0 : 1536));
     std::copy_n("QIV", 4, b.begin());
-    put(b, 4, kImage.size()), put(b, 8, row.nc != 0 ? 1 : 0), put(b, 12, row.nc);
+    put_le(b, 4, kImage.size()), put_le(b, 8, row.nc != 0 ? 1 : 0), put_le(b, 12, row.nc);
     for (std::size_t a = 0; a < row.areas.size(); ++a)
-        put(b, 50 + 8 * a, row.areas[a].first), put(b, 54 + 8 * a, row.areas[a].second);
+        put_le(b, 50 + 8 * a, row.areas[a].first), put_le(b, 54 + 8 * a, row.areas[a].second);
     for (std::size_t i = 0; i < 3; ++i) {
-        put(b, 32 + 4 * i, b.size()), put(b, 44 + 2 * i, f[i].size(), 2);
+        put_le(b, 32 + 4 * i, b.size()), put_le(b, 44 + 2 * i, f[i].size(), 2);
         b.insert(b.end(), f[i].begin(), f[i].end());
     }
     if (row.file != nullptr) row.file(b);
@@ -78,19 +66,19 @@ const Row kRows[] = {
     {"empty file", kNotQiv, 0, [](Bytes& b) { b.clear(); }},
     {"header cut to 31 bytes", kNotQiv, 0, [](Bytes& b) { b.resize(31); }},
     {"QIV and a byte other than zero", kNotQiv, 0, [](Bytes& b) { b[3] = 1; }},
-    {"version 2", "The version of the file is greater than supported.\n", 0, [](Bytes& b) { put(b, 8, 2); }},
+    {"version 2", "The version of the file is greater than supported.\n", 0, [](Bytes& b) { put_le(b, 8, 2); }},
     {"reserved bytes set", kDone, 3, [](Bytes& b) { std::fill(b.begin() + 16, b.begin() + 32, 0xA5); }},
-    {"version 1 without areas", kDone, 3, [](Bytes& b) { put(b, 8, 1); }},
+    {"version 1 without areas", kDone, 3, [](Bytes& b) { put_le(b, 8, 1); }},
     {"bytes after frame 1's stream", kDone, 3, {}, [](Frames& f) { f[1].push_back(0); }},
-    {"version 0 with an area table", kDone, 3, [](Bytes& b) { put(b, 8, 0); }, {}, 1, {{1, 1}}},
+    {"version 0 with an area table", kDone, 3, [](Bytes& b) { put_le(b, 8, 0); }, {}, 1, {{1, 1}}},
     {"cut in the offset table", kIndex, 0, [](Bytes& b) { b.resize(43); }},
     {"cut in the length table", kIndex, 0, [](Bytes& b) { b.resize(49); }},
     {"cut in the area table", kIndex, 0, [](Bytes& b) { b.resize(1000); }, {}, 1, {{1, 1}}},
-    {"193 areas", kIndex, 0, [](Bytes& b) { put(b, 12, 193); }, {}, 1, {{1, 1}}},
+    {"193 areas", kIndex, 0, [](Bytes& b) { put_le(b, 12, 193); }, {}, 1, {{1, 1}}},
     {"stored length 9217", kIndex, 0, {}, [](Frames& f) { f[2].resize(9217); }},
-    {"image size 4 GiB - 1", "N of frames: 524288\nCorrupted input file.\n", 0, [](Bytes& b) { put(b, 4, ~0u); }},
+    {"image size 4 GiB - 1", "N of frames: 524288\nCorrupted input file.\n", 0, [](Bytes& b) { put_le(b, 4, ~0u); }},
     {"last frame cut short", kCut, 2, [](Bytes& b) { b.pop_back(); }},
-    {"offset of frame 1 past the end", kCut, 1, [](Bytes& b) { put(b, 36, 0xFFFFFFF0); }},
+    {"offset of frame 1 past the end", kCut, 1, [](Bytes& b) { put_le(b, 36, 0xFFFFFFF0); }},
     {"flipped bit in frame 1", kBad, 1, {}, [](Frames& f) { f[1][40] ^= 0x10; }},
     {"wrong Adler-32 of frame 1", kBad, 1, {}, [](Frames& f) { f[1].back() ^= 1; }},
     {"preset dictionary flag in frame 1", kBad, 1, {},

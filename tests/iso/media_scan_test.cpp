@@ -1,5 +1,6 @@
 // media_scan_test.cpp - -v and -s on a disc image made by xorriso, and on a hand-laid one no tool would write
 #include "support/container.hpp"
+#include "support/iso_image.hpp"
 
 #include <gtest/gtest.h>
 
@@ -9,25 +10,6 @@
 namespace {
 
 using namespace qivtest;
-using namespace std::literals;
-
-// hand.iso: its directory records, each right after the one before unless `at` is given; size 2048 marks a
-// directory, `length` 0 the shortest record for the name.
-struct Record {
-    std::size_t at;
-    std::string_view name;
-    std::uint32_t extent, size;
-    std::size_t length = 0, times = 1;
-};
-const Record kHandLaid[] = {
-    {16 * 2048 + 156, "\0"sv, 18, 2048},  // the root, named by the volume
-    // The root: itself, itself as the parent, a movie with a control byte in its name, itself again, and
-    // fillers up to where the room left in the sector is as long as the last record; SUB opens the next.
-    {18 * 2048, "\0"sv, 18, 2048}, {0, "\1", 18, 2048}, {0, "Y\a.PMF;1", 24, 100}, {0, "LOOP", 18, 2048},
-    {0, "F", 0, 0, 250, 6}, {0, "F", 0, 0, 200}, {19 * 2048, "SUB", 20, 2048},
-    // SUB: itself, the root as the parent and again, fillers, then a movie whose record crosses into sector 21.
-    {20 * 2048, "\0"sv, 20, 2048}, {0, "\1", 18, 2048}, {0, "BACK", 18, 2048}, {0, "F", 0, 0, 240, 8},
-    {0, "Z.PMF;1", 25, 9000}};
 
 Bytes media(const char* magic, std::size_t size, std::uint32_t seed) {
     Bytes data = make_image("t", size, seed);  // compressible: only the scan can make it an area
@@ -37,23 +19,21 @@ Bytes media(const char* magic, std::size_t size, std::uint32_t seed) {
 
 TEST(MediaScan, MoviesThenAudioInWalkOrderBecomeTheAreasWithLoopsWalkedOnce) {
     TempDir dir;
-    Bytes image(32 * 2048);
-    const auto put32 = [&](std::size_t at, std::uint32_t v) {
-        for (std::size_t b = 0; b < 4; ++b) image[at + b] = static_cast<std::uint8_t>(v >> (8 * b));
-    };
-    std::size_t at = 0;
-    for (const Record& r : kHandLaid)
-        for (std::size_t k = 0; k < r.times; ++k, at += image[at]) {
-            if (k == 0 && r.at != 0) at = r.at;
-            image[at] = static_cast<std::uint8_t>(r.length != 0 ? r.length : 34 + r.name.size() - r.name.size() % 2);
-            put32(at + 2, r.extent), put32(at + 10, r.size);
-            image[at + 25] = r.size == 2048 ? 2 : 0;
-            image[at + 32] = static_cast<std::uint8_t>(r.name.size());
-            std::copy(r.name.begin(), r.name.end(), image.begin() + static_cast<std::ptrdiff_t>(at + 33));
-        }
-    std::copy_n("PSMF", 4, image.begin() + 24 * 2048);
-    std::copy_n("PSMF", 4, image.begin() + 25 * 2048);
-    write_file(dir / "hand.iso", image);
+    // hand.iso. The root: itself, itself as the parent, a movie with a control byte in its name, itself again,
+    // and fillers up to where the room left in the sector is as long as the last record; SUB opens the next.
+    IsoImage hand(32);
+    hand.root(18);
+    std::uint64_t at = hand.put(hand.put(hand.dir(18, 18), "Y\a.PMF;1", 24, 100), "LOOP", 18, 2048, true);
+    for (int k = 0; k < 6; ++k) at = hand.put(at, "F", 0, 0, false, 250);
+    hand.put(at, "F", 0, 0, false, 200);
+    hand.put(19 * 2048, "SUB", 20, 2048, true);
+    // SUB: itself, the root as the parent and again, fillers, then a movie whose record crosses into sector 21.
+    at = hand.put(hand.dir(20, 18), "BACK", 18, 2048, true);
+    for (int k = 0; k < 8; ++k) at = hand.put(at, "F", 0, 0, false, 240);
+    hand.put(at, "Z.PMF;1", 25, 9000);
+    std::copy_n("PSMF", 4, hand.bytes.begin() + 24 * 2048);
+    std::copy_n("PSMF", 4, hand.bytes.begin() + 25 * 2048);
+    write_file(dir / "hand.iso", hand.bytes);
     // By name: byte offset and size of the file's data.
     std::map<std::string, std::pair<std::uint32_t, std::uint32_t>> extents = {{"Y?.PMF;1", {0xC000, 100}},
                                                                                 {"Z.PMF;1", {0xC800, 9000}}};

@@ -1,7 +1,7 @@
 // mount_test.cpp - the mount's frame cache in-process, and qivmount serving real containers through FUSE
 // (containers from the built qivpak, discs from xorriso; skipped without qivmount, /dev/fuse or the tools)
 #include "mount/image_cache.hpp"
-#include "support/support.hpp"
+#include "support/container.hpp"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +24,7 @@ ProcessResult run(std::vector<std::string> argv, int timeout_s) {  // a program 
 
 // The container `q` with a byte flipped halfway between the offsets of frame `frame` and the next.
 Bytes with_damaged_frame(Bytes q, std::uint32_t frame) {
-    const auto u32 = [&](unsigned i) { return q[i] | q[i + 1] << 8 | q[i + 2] << 16 | std::uint32_t{q[i + 3]} << 24; };
-    q[(u32(32 + 4 * frame) + u32(36 + 4 * frame)) / 2] ^= 0x55;
+    q[(get_le32(q, 32 + 4 * frame) + get_le32(q, 36 + 4 * frame)) / 2] ^= 0x55;
     return q;
 }
 

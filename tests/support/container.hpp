@@ -18,6 +18,22 @@ namespace qivtest {
 
 using Areas = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
+// Little-endian numbers in a file's bytes.
+inline std::uint32_t get_le32(const Bytes& b, std::size_t at) {
+    return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | std::uint32_t{b[at + 3]} << 24;
+}
+inline void put_le(Bytes& b, std::size_t at, std::uint64_t v, std::size_t bytes = 4) {
+    for (std::size_t k = 0; k < bytes; ++k) b[at + k] = static_cast<std::uint8_t>(v >> (8 * k));
+}
+
+// A frame as the tool stores it: compress2's stream of its plain bytes.
+inline Bytes deflated(const Bytes& plain, int level = Z_DEFAULT_COMPRESSION) {
+    Bytes out(compressBound(static_cast<uLong>(plain.size())));
+    uLongf len = static_cast<uLongf>(out.size());
+    compress2(out.data(), &len, plain.data(), static_cast<uLong>(plain.size()), level);
+    return out.resize(len), out;
+}
+
 struct Parsed {
     Areas areas;  // the counted areas
     Bytes image;  // the plain image the frames give
@@ -26,9 +42,7 @@ struct Parsed {
 // Reads `file` as the tool must write it at zlib `level` (each stream is what compress2 makes of its
 // frame). Returns "" and fills `out`, or names the first place where the file departs from the layout.
 inline std::string parse_container(const Bytes& file, int level, Parsed& out) {
-    const auto u32 = [&](std::size_t at) {
-        return file[at] | file[at + 1] << 8 | file[at + 2] << 16 | std::uint32_t{file[at + 3]} << 24;
-    };
+    const auto u32 = [&](std::size_t at) { return get_le32(file, at); };
     if (file.size() < 32 || !std::equal(file.begin(), file.begin() + 4, "QIV") ||
         std::any_of(file.begin() + 16, file.begin() + 32, [](std::uint8_t b) { return b != 0; }))
         return "header";

@@ -25,6 +25,16 @@ struct ProcessOptions {
 // What a "\n" without "\r" turns into in ProcessResult on Windows.
 inline constexpr const char* BARE_NEWLINE = "<LF without CR>\n";
 
+// Text written on Windows as a text-mode reader sees it, with a bare "\n" made visible.
+inline std::string text_mode(const std::string& raw) {
+    std::string text;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\n') text += i > 0 && raw[i - 1] == '\r' ? "\n" : BARE_NEWLINE;
+        else if (raw[i] != '\r' || raw.compare(i + 1, 1, "\n") != 0) text += raw[i];
+    }
+    return text;
+}
+
 // Runs the program at path argv[0] with the arguments argv[1..] and standard input from the null device.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 

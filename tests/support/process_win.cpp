@@ -50,16 +50,6 @@ std::wstring environment_block(const ProcessOptions& opt) {
     return block + L'\0';
 }
 
-// Text as a text-mode reader sees it; a bare "\n" is made visible.
-std::string text_mode(const std::string& raw) {
-    std::string text;
-    for (std::size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\n') text += i > 0 && raw[i - 1] == '\r' ? "\n" : BARE_NEWLINE;
-        else if (raw[i] != '\r' || raw.compare(i + 1, 1, "\n") != 0) text += raw[i];
-    }
-    return text;
-}
-
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& opt) {

@@ -25,17 +25,11 @@ inline std::string read_text(const fs::path& path) {  // empty when the file can
 // A text file the tool wrote (the info file) as a reader in text mode sees it: on Windows each
 // "\r\n" becomes "\n" and a "\n" without its "\r" becomes BARE_NEWLINE, so line ends are checked too.
 inline std::string read_lines(const fs::path& path) {
-    std::string text = read_text(path);
 #ifdef _WIN32
-    std::string lines;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) lines += BARE_NEWLINE;
-        else lines += text[i];
-    }
-    text = lines;
+    return text_mode(read_text(path));
+#else
+    return read_text(path);
 #endif
-    return text;
 }
 
 inline Bytes read_file(const fs::path& path) {
