@@ -41,6 +41,7 @@ constexpr const char* kUsage =
 struct Settings {
     unsigned cache_mib = 16;
     unsigned threads = 0;  // 0: one per CPU
+    unsigned max_read = 0;  // -o max_read=N, which libfuse also takes
     bool foreground = false;
     bool help = false;
     bool version = false;
@@ -54,6 +55,8 @@ enum Key { key_foreground, key_debug, key_help, key_version };
 const fuse_opt kOptions[] = {
     {"cache_mib=%u", offsetof(Settings, cache_mib), 0},
     {"threads=%u", offsetof(Settings, threads), 0},
+    {"max_read=%u", offsetof(Settings, max_read), 0},
+    FUSE_OPT_KEY("max_read=", FUSE_OPT_KEY_KEEP),
     FUSE_OPT_KEY("-f", key_foreground),
     FUSE_OPT_KEY("-d", key_debug),
     FUSE_OPT_KEY("debug", key_debug),
@@ -88,6 +91,7 @@ struct Mount {
     std::map<std::string, std::size_t> by_path;  // "/name" -> index in images
     std::vector<qivpak::QivReader> readers;      // until the cache takes them
     std::unique_ptr<ImageCache> cache;           // made after detaching: threads do not survive the fork
+    unsigned max_read = 0;                       // as given with -o max_read=N
 };
 
 Mount& mount() { return *static_cast<Mount*>(fuse_get_context()->private_data); }
@@ -96,6 +100,13 @@ int find_image(const char* path) {
     const auto& by_path = mount().by_path;
     const auto it = by_path.find(path);
     return it == by_path.end() ? -1 : static_cast<int>(it->second);
+}
+
+// libfuse ends the mount unless init asks for the read size that the options gave.
+void* init_mount(fuse_conn_info* conn, fuse_config*) {
+    Mount& m = mount();
+    conn->max_read = m.max_read;
+    return &m;
 }
 
 int get_attr(const char* path, struct stat* st, fuse_file_info*) {
@@ -154,6 +165,7 @@ int refuse_write(const char*, const char*, std::size_t, off_t, fuse_file_info*) 
 
 fuse_operations operations() {
     fuse_operations ops{};
+    ops.init = init_mount;
     ops.getattr = get_attr;
     ops.readdir = read_dir;
     ops.open = open_file;
@@ -206,7 +218,7 @@ int main(int argc, char** argv) {
     try {
         qivpak::MountSource source = qivpak::open_mount_source(settings.source);
         for (const std::string& why : source.left_out) std::fprintf(stderr, "qivmount: leaving out %s\n", why.c_str());
-        Mount state{std::move(source.images), source.source_stat, {}, std::move(source.readers), {}};
+        Mount state{std::move(source.images), source.source_stat, {}, std::move(source.readers), {}, settings.max_read};
         for (std::size_t i = 0; i < state.images.size(); ++i) state.by_path.emplace("/" + state.images[i].name, i);
         status = serve(args, settings, state);
     } catch (const qivpak::QivFormatError& e) {

@@ -126,7 +126,7 @@ TEST(Mount, ServesContainersAsTheirImages) {
         {{QIVMOUNT_BINARY, "-f", "-o", "cache_mib=1", src, mnt}, 0, {"bad.iso", "disc.iso", "raw.iso"},
          "qivmount: leaving out " + cut + ": Corrupted input file.\nqivmount: leaving out " + src +
              "/notes.txt: Input is not a valid QIV file.\n"},
-        {{QIVMOUNT_BINARY, "-o", "cache_mib=1", src + "/disc.qiv", mnt}, 0, {"disc.iso"}, ""},
+        {{QIVMOUNT_BINARY, "-o", "cache_mib=1,max_read=65536", src + "/disc.qiv", mnt}, 0, {"disc.iso"}, ""},
         {{QIVMOUNT_BINARY, "-f", cut, mnt}, 1, {}, "qivmount: " + cut + ": Corrupted input file.\n"},
         {{QIVMOUNT_BINARY, "-f", none, mnt}, 1, {}, "qivmount: " + none + ": No such file or directory\n"},
         {{QIVMOUNT_BINARY, "-f", src}, 1, {}, usage},
