@@ -61,12 +61,14 @@ std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t leng
     auto* out = static_cast<std::uint8_t*>(buffer);
     for (std::uint64_t at = offset; at < end;) {
         const auto i = static_cast<std::uint32_t>(at / FRAME_SIZE);
-        const std::size_t got = impl_->file.read_at(index.offsets[i], stored.data(), index.lengths[i]);
-        const RestoredFrame frame = restore_frame(index, i, std::span(stored.data(), got), inflater, plain);
-        if (frame.fault) refuse(*frame.fault);
         const std::uint64_t frame_start = std::uint64_t{i} * FRAME_SIZE;
         const std::uint64_t take = std::min<std::uint64_t>(end, frame_start + index.plain_length(i)) - at;
-        std::memcpy(out, frame.bytes + (at - frame_start), take);
+        // A whole frame is inflated straight into the caller's buffer, which then has a frame's room.
+        const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : plain.data(), FRAME_SIZE);
+        const std::size_t got = impl_->file.read_at(index.offsets[i], stored.data(), index.lengths[i]);
+        const RestoredFrame frame = restore_frame(index, i, std::span(stored.data(), got), inflater, target);
+        if (frame.fault) refuse(*frame.fault);
+        if (frame.bytes != out) std::memcpy(out, frame.bytes + (at - frame_start), take);
         out += take;
         at += take;
     }
