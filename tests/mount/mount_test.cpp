@@ -116,6 +116,7 @@ TEST(Mount, ServesContainersAsTheirImages) {
     write_file(src + "/bad.qiv", with_damaged_frame(good, damage / kFrame));
     write_file(src + "/cut.qiv", Bytes(good.begin(), good.begin() + 40));
     write_file(src + "/notes.txt", make_image("t", 500, 8));
+    write_file(src + "/disc.z", good);  // its image name is disc.qiv's
 
     const std::string usage = "usage: qivmount [-f] [-o OPTIONS] SOURCE MOUNTPOINT\n", cut = src + "/cut.qiv",
                       none = src + "/none";
@@ -125,6 +126,7 @@ TEST(Mount, ServesContainersAsTheirImages) {
     } rows[] = {
         {{QIVMOUNT_BINARY, "-f", "-o", "cache_mib=1", src, mnt}, 0, {"bad.iso", "disc.iso", "raw.iso"},
          "qivmount: leaving out " + cut + ": Corrupted input file.\nqivmount: leaving out " + src +
+             "/disc.z: its image name disc.iso is taken by " + src + "/disc.qiv\nqivmount: leaving out " + src +
              "/notes.txt: Input is not a valid QIV file.\n"},
         {{QIVMOUNT_BINARY, "-o", "cache_mib=1,max_read=65536", src + "/disc.qiv", mnt}, 0, {"disc.iso"}, ""},
         {{QIVMOUNT_BINARY, "-f", cut, mnt}, 1, {}, "qivmount: " + cut + ": Corrupted input file.\n"},
