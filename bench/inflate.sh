@@ -6,13 +6,11 @@
 # with -DQIVPAK_INFLATER=zlib, the inflater before it, so both are measured
 # on the same machine in the same run.
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 size_mib=${1:-64}
 runs=${2:-5}
 
-bash scripts/install-deps.sh
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_BUILD_BENCH=ON >/dev/null
-cmake --build build/bench --target qivpak inflate_bench >/dev/null
+build_bench qivpak inflate_bench
 cmake -S . -B build/bench-zlib -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_INFLATER=zlib >/dev/null
 cmake --build build/bench-zlib --target qivpak >/dev/null
 
@@ -24,7 +22,6 @@ bash bench/make_image.sh "$image" "$size_mib"
 bytes=$(stat -c %s "$image")
 cores=$(nproc)
 
-median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
 # measure FIELD COMMAND...: median over the runs of wall seconds (FIELD e) or
 # CPU seconds, user and system (FIELD cpu); every run writes a new file.
 measure() {

@@ -2,13 +2,11 @@
 # iso_scan_bench.sh - the media scan of a crafted image whose directories all run on to its end, against a plain pack
 # usage: bench/iso_scan_bench.sh [SIZE_MIB] [RUNS]   (defaults 16 and 5); prints median wall times and their ratio
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 size_mib=${1:-16}
 runs=${2:-5}
 
-bash scripts/install-deps.sh
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_BUILD_BENCH=ON >/dev/null
-cmake --build build/bench --target qivpak crafted_iso >/dev/null
+build_bench qivpak crafted_iso
 qivpak=$PWD/build/bench/qivpak
 
 work=$(mktemp -d)
@@ -27,7 +25,7 @@ median_secs() {
         end=$(date +%s%N)
         times+=("$(awk -v ns=$((end - start)) 'BEGIN { printf "%.3f", ns / 1e9 }')")
     done
-    printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p"
+    printf '%s\n' "${times[@]}" | median
 }
 
 plain=$(median_secs "$qivpak" "$image" "$work/out.qiv")

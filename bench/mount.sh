@@ -2,13 +2,11 @@
 # mount.sh - reading an image through qivmount, beside unpacking it and beside the reader library
 # usage: bench/mount.sh [SIZE_MIB] [RUNS]   (defaults 256 and 5); prints medians
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 size_mib=${1:-256}
 runs=${2:-5}
 
-bash scripts/install-deps.sh
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_BUILD_BENCH=ON >/dev/null
-cmake --build build/bench --target qivpak qivmount reader_bench >/dev/null
+build_bench qivpak qivmount reader_bench
 bin=$PWD/build/bench
 
 work=$(mktemp -d)
@@ -34,7 +32,6 @@ seconds() {  # seconds COMMAND...: wall time of one run; its CPU seconds go to $
     /usr/bin/time -f '%e %U %S' -o "$work/time" "$@" >/dev/null 2>&1
     awk '{ print $2 + $3 > "'"$work/cpu"'"; print $1 }' "$work/time"
 }
-median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
 
 unpack=() through=() unpack_cpu=() daemon=()
 for ((r = 0; r < runs; r++)); do

@@ -2,17 +2,15 @@
 # run.sh - packing and unpacking throughput, side by side with the in-memory limits and pigz
 # usage: bench/run.sh [SIZE_MIB] [RUNS]   (defaults 256 and 3); prints medians in MB/s
 set -euo pipefail
-cd "$(dirname "$0")/.."
+source "$(dirname "$0")/common.sh"
 size_mib=${1:-256}
 runs=${2:-3}
 
-bash scripts/install-deps.sh
 for pkg in pigz time openssl; do
     dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
         DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$pkg" </dev/null >/dev/null
 done
-cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_BUILD_BENCH=ON >/dev/null
-cmake --build build/bench >/dev/null
+build_bench
 qivpak=$PWD/build/bench/qivpak
 
 work=$(mktemp -d)
@@ -34,7 +32,7 @@ median_rate() {
         ((kb > rss)) && rss=$kb
     done
     local median
-    median=$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")
+    median=$(printf '%s\n' "${times[@]}" | median)
     awk -v l="$label" -v b="$bytes" -v s="$median" -v m="$rss" \
         'BEGIN { printf "%-34s %8.1f MB/s  %7.2f s  peak %6.1f MiB\n", l, b / 1e6 / s, s, m / 1024 }'
     echo "$label $median" >> "$work/results"

@@ -1,0 +1,15 @@
+# common.sh - sourced by the benchmark scripts: the project root as working folder, what the build
+# needs installed, a Release build in build/bench, and the median of numbers
+
+cd "$(dirname "${BASH_SOURCE[0]}")/.."
+bash scripts/install-deps.sh
+
+# build_bench [TARGET...]: builds the targets (all when none is named) in build/bench.
+build_bench() {
+    cmake -S . -B build/bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF \
+        -DQIVPAK_BUILD_BENCH=ON >/dev/null
+    cmake --build build/bench ${1:+--target "$@"} >/dev/null
+}
+
+# median: the middle one of the numbers on standard input, one a line (the upper one of an even count).
+median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
