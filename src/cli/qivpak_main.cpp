@@ -4,7 +4,6 @@
 #include "cli/interrupt.hpp"
 #include "cli/options.hpp"
 #include "cli/run_report.hpp"
-#include "decompress/decompressor.hpp"
 #include "engine/pack_chain.hpp"
 #include "format/qiv_format.hpp"
 #include "io/same_file.hpp"
@@ -12,7 +11,6 @@
 #include <cstdio>
 #include <exception>
 #include <new>
-#include <optional>
 
 namespace qivpak {
 
@@ -64,18 +62,15 @@ void pack(const Options& opt, unsigned threads, Console& console, CleanUp& clean
     OpenImage image = open_image(opt.input);
     const PackSettings settings{opt.level,      opt.nc_search,  static_cast<std::uint32_t>(opt.threshold),
                                 opt.want_video, opt.want_audio, threads};
-    std::optional<File> container;
-    pack_image(image, settings, trial_dir_for(opt.output), reporter, [&](const NcPlan& plan) -> File& {
-        container = create_output(opt.output, Fault::create_container);
+    File container = pack_image(image, settings, opt.output, reporter, [&](const NcPlan& plan) {
         clean_up.output = opt.output;
         // With NC areas the analysis has written its section: keep it.
         info.open(plan.count != 0, "Warning: cannot open/create info file %s\n");
-        return *container;
     });
     const std::uint32_t n = frame_count(image.size);
     console.print("Table size: %d+%d=%d\n", static_cast<int>(4 * n), static_cast<int>(2 * n),
                   static_cast<int>(6 * n));
-    const std::uint64_t container_size = close_container(*container);
+    const std::uint64_t container_size = close_container(container);
     check_interrupt();
     console.write("Finished.\n\n");
     print_report(console, info, image.size, container_size);
@@ -83,14 +78,9 @@ void pack(const Options& opt, unsigned threads, Console& console, CleanUp& clean
 }
 
 void unpack(const Options& opt, unsigned threads, Console& console, CleanUp& clean_up) {
-    std::optional<File> container = File::open(opt.input, File::Mode::read);
-    if (!container) throw RunError{Fault::open_container};
-    File image = create_output(opt.output, Fault::create_image);
-    clean_up.output = opt.output;
     InfoFile no_info(console, std::nullopt);
     ConsoleReporter reporter(console, no_info);
-    decompress_file(*container, image, threads, reporter);
-    if (!image.close()) throw RunError{Fault::write_image};
+    unpack_container(opt.input, opt.output, threads, reporter, [&] { clean_up.output = opt.output; });
     check_interrupt();
     console.write("Finished.\n\n");
 }

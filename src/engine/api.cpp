@@ -1,12 +1,9 @@
 // api.cpp - pack() and unpack() for other programs: the tool's chain without a console
 #include <qivpak/pack.hpp>
 
-#include "decompress/decompressor.hpp"
 #include "engine/pack_chain.hpp"
 #include "format/qiv_format.hpp"
 #include "io/same_file.hpp"
-
-#include <optional>
 
 namespace qivpak {
 
@@ -64,18 +61,14 @@ PackResult pack(const std::string& image, const std::string& container, const Pa
     const PackSettings settings{level, options.analyze, threshold, options.movies, options.audio, options.threads};
 
     ProgressReporter reporter(options.progress);
-    std::optional<File> output;
     PackResult result{};
     try {
         if (same_existing_file(image, container)) throw RunError{Fault::output_is_input};
         OpenImage input = open_image(image);
-        pack_image(input, settings, trial_dir_for(container), reporter, [&](const NcPlan&) -> File& {
-            output = create_output(container, Fault::create_container);
-            return *output;
-        });
+        File output = pack_image(input, settings, container, reporter, {});
         result.image_size = input.size;
         result.frames = frame_count(input.size);
-        result.container_size = close_container(*output);
+        result.container_size = close_container(output);
     } catch (const RunError& error) {
         fail(error, image, container);
     }
@@ -87,11 +80,7 @@ void unpack(const std::string& container, const std::string& image, const Unpack
     ProgressReporter reporter(options.progress);
     try {
         if (same_existing_file(container, image)) throw RunError{Fault::image_is_container};
-        std::optional<File> input = File::open(container, File::Mode::read);
-        if (!input) throw RunError{Fault::open_container};
-        File output = create_output(image, Fault::create_image);
-        decompress_file(*input, output, options.threads, reporter);
-        if (!output.close()) throw RunError{Fault::write_image};
+        unpack_container(container, image, options.threads, reporter, {});
     } catch (const RunError& error) {
         fail(error, container, image);
     }

@@ -3,12 +3,23 @@
 
 #include "compress/compressor.hpp"
 #include "compress/nc_analysis.hpp"
+#include "decompress/decompressor.hpp"
 #include "format/container_index.hpp"
 #include "format/qiv_format.hpp"
 #include "iso/media_areas.hpp"
 
-
 namespace qivpak {
+
+namespace {
+
+// Creates (or empties) an output file; throws RunError{fault} when it cannot.
+File create_output(const std::string& path, Fault fault) {
+    std::optional<File> file = File::open(path, File::Mode::truncate);
+    if (!file) throw RunError{fault};
+    return std::move(*file);
+}
+
+}  // namespace
 
 OpenImage open_image(const std::string& path) {
     std::optional<File> file = File::open(path, File::Mode::read);
@@ -18,25 +29,20 @@ OpenImage open_image(const std::string& path) {
     return {std::move(*file), static_cast<std::uint32_t>(size)};
 }
 
-File create_output(const std::string& path, Fault fault) {
-    std::optional<File> file = File::open(path, File::Mode::truncate);
-    if (!file) throw RunError{fault};
-    return std::move(*file);
-}
-
-std::string trial_dir_for(const std::string& output) { return directory_of(output); }
-
-void pack_image(OpenImage& image, const PackSettings& settings, const std::string& trial_dir, Reporter& reporter,
-                const std::function<File&(const NcPlan&)>& open_container) {
+File pack_image(OpenImage& image, const PackSettings& settings, const std::string& container_path,
+                Reporter& reporter, const std::function<void(const NcPlan&)>& created) {
     NcPlan plan;
     if (settings.analyze || settings.movies || settings.audio) {
         if (settings.movies || settings.audio)
             plan.media_count = find_media_areas(image.file, settings.movies, settings.audio, plan.areas, reporter);
-        const AnalysisSettings analysis{settings.level, settings.threshold, settings.threads, trial_dir};
+        const AnalysisSettings analysis{settings.level, settings.threshold, settings.threads,
+                                        directory_of(container_path)};
         analyze_nc_areas(image.file, image.size, analysis, plan, reporter);
     }
-    File& container = open_container(plan);
+    File container = create_output(container_path, Fault::create_container);
+    if (created) created(plan);
     compress_file(image.file, image.size, container, plan, {settings.level, settings.threads}, reporter);
+    return container;
 }
 
 std::uint64_t close_container(File& container) {
@@ -44,6 +50,16 @@ std::uint64_t close_container(File& container) {
     const std::uint64_t size = container.size();
     if (!flushed || !container.close()) throw RunError{Fault::write_container};
     return size;
+}
+
+void unpack_container(const std::string& container_path, const std::string& image_path, unsigned threads,
+                      Reporter& reporter, const std::function<void()>& created) {
+    std::optional<File> container = File::open(container_path, File::Mode::read);
+    if (!container) throw RunError{Fault::open_container};
+    File image = create_output(image_path, Fault::create_image);
+    if (created) created();
+    decompress_file(*container, image, threads, reporter);
+    if (!image.close()) throw RunError{Fault::write_image};
 }
 
 std::string fault_text(const RunError& error, const std::string& input, const std::string& output) {

@@ -32,21 +32,22 @@ struct OpenImage {
 // when its size does not fit the header's 32 bits.
 OpenImage open_image(const std::string& path);
 
-// Creates (or empties) an output file; throws RunError{fault} when it cannot.
-File create_output(const std::string& path, Fault fault);
-
-// The folder where the analysis keeps its streams: the output's own.
-std::string trial_dir_for(const std::string& output);
-
-// The media scan and the analysis when asked for, then open_container(plan)
-// (the caller creates the container there, once the NC areas are known) and
-// the compressor. Throws what the stages throw. The container is left open.
-void pack_image(OpenImage& image, const PackSettings& settings, const std::string& trial_dir, Reporter& reporter,
-                const std::function<File&(const NcPlan&)>& open_container);
+// The media scan and the analysis when asked for (keeping their streams in
+// the container's folder), then, once the NC areas are known, creates the
+// container, calls created(plan), and compresses. Throws what the stages
+// throw, or RunError create_container. Returns the container, still open.
+File pack_image(OpenImage& image, const PackSettings& settings, const std::string& container_path,
+                Reporter& reporter, const std::function<void(const NcPlan&)>& created);
 
 // Writes out and closes a finished container; returns its size in bytes.
 // Throws RunError{write_container}.
 std::uint64_t close_container(File& container);
+
+// Opens the container, creates the image (then calls created()), restores
+// the image and closes it. Throws RunError open_container, create_image,
+// write_image, or what the unpacker throws.
+void unpack_container(const std::string& container_path, const std::string& image_path, unsigned threads,
+                      Reporter& reporter, const std::function<void()>& created);
 
 // The message for a failure, without newline: `input` and `output` are the
 // run's file names (the image and the container when packing, the container
