@@ -1,7 +1,9 @@
 // console.hpp - the one place that writes to the person: messages and the progress line
 #pragma once
 
+#include <cstdarg>
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -10,8 +12,7 @@ namespace qivpak {
 // Everything the tool says goes through one Console. It knows whether its
 // output is a terminal: only then does set_cursor move the cursor, so on a
 // pipe or file the percentages of a progress line simply follow each other.
-// Every print is written out at once. Tests construct it over a string,
-// either way; a string console that is a terminal records ANSI cursor moves.
+// Every print is written out at once.
 //
 // The cursor of a real terminal is moved by the system's means, chosen by the
 // build: ANSI sequences relative to the row the console keeps track of
@@ -21,8 +22,6 @@ class Console {
 public:
     // Writes to `out` (normally stdout); `terminal` says whether cursor moves are honoured.
     Console(std::FILE* out, bool terminal);
-    // Appends everything to `capture` instead (tests).
-    Console(std::string& capture, bool terminal);
 
     // Console over the process's standard output, a terminal when the system
     // says it is one (a tty on POSIX, a console on Windows).
@@ -42,17 +41,18 @@ public:
     void wait_for_key(std::FILE* in);
 
 private:
-    // ANSI cursor moves written into the output.
-    void move_by_escapes(int column, int row);
     // The system's halves, in console_posix.cpp and console_win.cpp: the
     // cursor of a real terminal.
     void move_native(int column, int row);
     int native_row() const;
 
     std::FILE* out_ = nullptr;
-    std::string* capture_ = nullptr;
     bool terminal_ = false;
     int row_ = 0;  // rows advanced since the console was made
 };
+
+// The text a printf format makes of its arguments, whatever its length;
+// nothing when the format cannot be applied.
+std::optional<std::string> format_text(const char* format, std::va_list args);
 
 }  // namespace qivpak

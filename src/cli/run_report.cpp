@@ -38,14 +38,9 @@ void InfoFile::print(const char* format, ...) {
     if (!file_) return;
     std::va_list args;
     va_start(args, format);
-    std::va_list copy;
-    va_copy(copy, args);
-    const int len = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(len > 0 ? static_cast<std::size_t>(len) : 0, '\0');
-    if (len > 0) std::vsnprintf(text.data(), text.size() + 1, format, args);
+    const std::optional<std::string> text = format_text(format, args);
     va_end(args);
-    check(len >= 0 && file_->write_all(text.data(), text.size()));
+    check(text && file_->write_all(text->data(), text->size()));
 }
 
 void InfoFile::close() {
