@@ -53,7 +53,7 @@ int main(int argc, char** argv) {
     if (argc - i != 2) return usage();
     try {
         if (unpack) {
-            qivpak::unpack(argv[i], argv[i + 1], {0, show});
+            qivpak::unpack(argv[i], argv[i + 1], {.threads = 0, .progress = show, .should_stop = {}});
             return 0;
         }
         const qivpak::PackResult result = qivpak::pack(argv[i], argv[i + 1], options);

@@ -13,4 +13,12 @@ class Error : public std::runtime_error {
     using runtime_error::runtime_error;
 };
 
+// Thrown by pack() and unpack() when their should_stop callback said so:
+// the run ended early, at a frame boundary, on the caller's request.
+// what() is "Stopped.".
+class Stopped : public Error {
+public:
+    Stopped() : Error("Stopped.") {}
+};
+
 }  // namespace qivpak

@@ -7,11 +7,11 @@
 //
 // Thread safety: both functions may run at the same time in several threads
 // on different files. Each uses worker threads of its own and returns only
-// when they have ended. The progress callback is called from the calling
-// thread only, never concurrently with itself.
+// when they have ended. The progress and should_stop callbacks are called
+// from the calling thread only, never concurrently with themselves.
 //
-// Failure: on an Error the output may exist and hold part of the result (as
-// after a failed run of the tool); it is not removed.
+// Failure: on an Error (Stopped included) the output may exist and hold part
+// of the result (as after a failed run of the tool); it is not removed.
 #pragma once
 
 #include <qivpak/error.hpp>
@@ -42,6 +42,9 @@ struct PackOptions {
     bool movies = false, audio = false;  // as -v and -s; either one also runs the analysis, as on the command line
     unsigned threads = 0;                // 0: every CPU the process may run on
     std::function<void(const Progress&)> progress;  // optional; called from the calling thread only
+    // Optional; asked before every frame from the calling thread. true ends
+    // the run at once: pack() throws Stopped.
+    std::function<bool()> should_stop;
 };
 
 struct PackResult {
@@ -54,19 +57,22 @@ struct PackResult {
 // Packs the image at `image` into a new container at `container` (replaced if
 // it exists). Throws Error: the image cannot be opened or read or is larger
 // than 4294967295 bytes, the container cannot be created or written, the two
-// paths name the same file, or the options are out of range.
+// paths name the same file, or the options are out of range; Stopped when
+// should_stop said so.
 PackResult pack(const std::string& image, const std::string& container, const PackOptions& = {});
 
 struct UnpackOptions {
     unsigned threads = 0;                           // 0: every CPU the process may run on
     std::function<void(const Progress&)> progress;  // optional; called from the calling thread only
+    std::function<bool()> should_stop;              // optional; as in PackOptions: unpack() throws Stopped
 };
 
 // Restores the image held by `container` into `image` (replaced if it exists).
 // Throws Error when the container cannot be opened or is damaged (what() as the
 // unpacker prints it, e.g. "Input is not a valid QIV file."), or the image
-// cannot be created or written. A damaged container is refused before the first
-// frame whose bytes are wrong: the image then holds only whole, correct frames.
+// cannot be created or written; Stopped when should_stop said so. A damaged
+// container is refused before the first frame whose bytes are wrong: the image
+// then holds only whole, correct frames.
 void unpack(const std::string& container, const std::string& image, const UnpackOptions& = {});
 
 }  // namespace qivpak

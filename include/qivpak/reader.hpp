@@ -21,6 +21,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -38,11 +39,16 @@ enum class ContainerFault {
 // A container that cannot be opened or is damaged.
 class QivFormatError : public Error {
 public:
-    QivFormatError(ContainerFault fault, const std::string& message) : Error(message), fault_(fault) {}
+    QivFormatError(ContainerFault fault, const std::string& message, std::optional<std::uint32_t> frame = {})
+        : Error(message), fault_(fault), frame_(frame) {}
     ContainerFault fault() const { return fault_; }
+    // The frame refused (frame_cut and bad_stream, thrown by read()); none
+    // when the container is refused as a whole.
+    std::optional<std::uint32_t> frame() const { return frame_; }
 
 private:
     ContainerFault fault_;
+    std::optional<std::uint32_t> frame_;
 };
 
 struct QivNcArea {
@@ -62,6 +68,8 @@ public:
     std::uint64_t size() const;           // bytes of the plain image
     std::uint32_t frame_count() const;    // frames of 8192 bytes, the last one possibly shorter
     std::vector<QivNcArea> nc_areas() const;  // the areas whose frames are stored raw
+    std::uint32_t version() const;        // the header's version: 1 with NC areas, else 0
+    std::uint64_t container_size() const; // bytes of the container file when it was opened
 
     // Copies up to `length` bytes of the image, from `offset` on, into
     // `buffer`. Returns the count copied: `length`, or fewer when the range

@@ -10,10 +10,10 @@ namespace qivpak {
 
 namespace {
 
-[[noreturn]] void refuse(ContainerFault fault) {
+[[noreturn]] void refuse(ContainerFault fault, std::optional<std::uint32_t> frame = {}) {
     std::string message = fault_message(fault);
     message.pop_back();  // the unpacker's line, without its newline
-    throw QivFormatError(fault, message);
+    throw QivFormatError(fault, message, frame);
 }
 
 }  // namespace
@@ -21,12 +21,14 @@ namespace {
 struct QivReader::Impl {
     File file;
     ContainerIndex index;
+    std::uint64_t file_size = 0;
 };
 
 QivReader::QivReader(const std::string& path) {
     std::optional<File> file = File::open(path, File::Mode::read);
     if (!file) throw QivFormatError(ContainerFault::cannot_open, "Cannot open input file " + path);
-    impl_ = std::make_unique<Impl>(Impl{std::move(*file), {}});
+    const std::uint64_t file_size = file->size();
+    impl_ = std::make_unique<Impl>(Impl{std::move(*file), {}, file_size});
     if (auto fault = read_header(impl_->file, impl_->index)) refuse(*fault);
     if (auto fault = read_tables(impl_->file, impl_->index)) refuse(*fault);
 }
@@ -38,6 +40,10 @@ QivReader& QivReader::operator=(QivReader&&) noexcept = default;
 std::uint64_t QivReader::size() const { return impl_->index.header.total_size; }
 
 std::uint32_t QivReader::frame_count() const { return impl_->index.frames; }
+
+std::uint32_t QivReader::version() const { return impl_->index.header.version; }
+
+std::uint64_t QivReader::container_size() const { return impl_->file_size; }
 
 std::vector<QivNcArea> QivReader::nc_areas() const {
     const ContainerIndex& index = impl_->index;
@@ -67,7 +73,7 @@ std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t leng
         const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : plain.data(), FRAME_SIZE);
         const std::size_t got = impl_->file.read_at(index.offsets[i], stored.data(), index.lengths[i]);
         const RestoredFrame frame = restore_frame(index, i, std::span(stored.data(), got), inflater, target);
-        if (frame.fault) refuse(*frame.fault);
+        if (frame.fault) refuse(*frame.fault, i);
         if (frame.bytes != out) std::memcpy(out, frame.bytes + (at - frame_start), take);
         out += take;
         at += take;

@@ -9,10 +9,11 @@ namespace qivpak {
 
 namespace {
 
-// Turns the engine's frame events into Progress calls.
+// Turns the engine's frame events into Progress calls, and asks the caller whether to stop.
 class ProgressReporter : public Reporter {
 public:
-    explicit ProgressReporter(const std::function<void(const Progress&)>& progress) : progress_(progress) {}
+    ProgressReporter(const std::function<void(const Progress&)>& progress, const std::function<bool()>& should_stop)
+        : progress_(progress), should_stop_(should_stop) {}
 
     void stage_started(Stage stage, std::uint32_t frames) override {
         stage_ = stage;
@@ -27,6 +28,7 @@ public:
     void areas_decided(Stage stage, std::span<const NcArea> areas) override {
         if (stage == Stage::analysis) areas_.assign(areas.begin(), areas.end());
     }
+    bool should_stop() override { return should_stop_ && should_stop_(); }
 
     std::vector<QivNcArea> nc_areas() const {
         std::vector<QivNcArea> out;
@@ -40,6 +42,7 @@ private:
     }
 
     const std::function<void(const Progress&)>& progress_;
+    const std::function<bool()>& should_stop_;
     Stage stage_ = Stage::packing;
     std::uint64_t done_ = 0;
     std::uint64_t total_ = 0;
@@ -60,7 +63,7 @@ PackResult pack(const std::string& image, const std::string& container, const Pa
         throw Error("Error: threshold " + std::to_string(options.threshold) + " is not 0 to 8192");
     const PackSettings settings{level, options.analyze, threshold, options.movies, options.audio, options.threads};
 
-    ProgressReporter reporter(options.progress);
+    ProgressReporter reporter(options.progress, options.should_stop);
     PackResult result{};
     try {
         if (same_existing_file(image, container)) throw RunError{Fault::output_is_input};
@@ -71,18 +74,22 @@ PackResult pack(const std::string& image, const std::string& container, const Pa
         result.container_size = close_container(output);
     } catch (const RunError& error) {
         fail(error, image, container);
+    } catch (const Cancelled&) {
+        throw Stopped();
     }
     result.nc_areas = reporter.nc_areas();
     return result;
 }
 
 void unpack(const std::string& container, const std::string& image, const UnpackOptions& options) {
-    ProgressReporter reporter(options.progress);
+    ProgressReporter reporter(options.progress, options.should_stop);
     try {
         if (same_existing_file(container, image)) throw RunError{Fault::image_is_container};
         unpack_container(container, image, options.threads, reporter, {});
     } catch (const RunError& error) {
         fail(error, container, image);
+    } catch (const Cancelled&) {
+        throw Stopped();
     }
 }
 

@@ -36,8 +36,12 @@ TEST(Api, PacksUnpacksAndReportsEveryStage) {
     ASSERT_EQ(seen.size(), 14u);
     EXPECT_EQ(seen[0] + " " + seen[6] + " " + seen[7] + " " + seen[13], "1:0/6 1:6/6 2:0/6 2:6/6");
 
+    const qivpak::QivReader reader((dir / "disc.qiv").string());
+    EXPECT_EQ(reader.version(), 1u);
+    EXPECT_EQ(reader.container_size(), result.container_size);
+
     seen.clear();
-    qivpak::unpack((dir / "disc.qiv").string(), (dir / "back.iso").string(), {1, options.progress});
+    qivpak::unpack((dir / "disc.qiv").string(), (dir / "back.iso").string(), {1, options.progress, {}});
     EXPECT_EQ(read_file(dir / "back.iso"), read_file(dir / "disc.iso"));
     EXPECT_EQ(seen.back(), "3:6/6");
 }
@@ -48,6 +52,12 @@ TEST(Api, FailuresCarryTheToolsMessage) {
     const std::string image = (dir / "disc.iso").string(), out = (dir / "o").string(), none = (dir / "no/x").string();
     qivpak::PackOptions level10;
     level10.level = 10;
+    int asked = 0;  // the runs below stop when asked the second time
+    qivpak::PackOptions stop;
+    stop.should_stop = [&] { return ++asked == 2; };
+    write_file(dir / "three.iso", make_image("t", 3 * kFrame, 2));
+    const std::string three = (dir / "three.iso").string(), packed = (dir / "three.qiv").string();
+    qivpak::pack(three, packed);
     const std::pair<std::function<void()>, std::string> rows[] = {
         {[&] { qivpak::pack(none, out); }, "Error: cannot open input file " + none},
         {[&] { qivpak::pack(image, none); }, "Error: cannot create output file " + none},
@@ -56,6 +66,8 @@ TEST(Api, FailuresCarryTheToolsMessage) {
         {[&] { qivpak::pack(image, out, level10); }, "Error: zlib level 10 is not 0 to 9"},
         {[&] { qivpak::unpack(image, out); }, "Input is not a valid QIV file."},
         {[&] { qivpak::unpack(none, out); }, "Cannot open input file " + none},
+        {[&] { asked = 0, qivpak::pack(three, out, stop); }, "Stopped."},
+        {[&] { asked = 0, qivpak::unpack(packed, out, {1, {}, stop.should_stop}); }, "Stopped."},
     };
     for (const auto& [call, message] : rows) {
         try {
@@ -63,8 +75,10 @@ TEST(Api, FailuresCarryTheToolsMessage) {
             ADD_FAILURE() << "no error for " << message;
         } catch (const qivpak::Error& error) {
             EXPECT_EQ(error.what(), message);
+            EXPECT_EQ(dynamic_cast<const qivpak::Stopped*>(&error) != nullptr, message == "Stopped.");
         }
     }
+    EXPECT_EQ(asked, 2);
 }
 
 }  // namespace

@@ -126,6 +126,7 @@ TEST(DamagedContainer, UnpackerAndReaderGiveTheWholeFramesBeforeTheDamageThenThe
             EXPECT_EQ(e.what(), fault->second);
             // Damaged frames are refused when read, the rest when opened.
             EXPECT_EQ(stage, fault->first == frame_cut || fault->first == bad_stream ? 2 : 0);
+            EXPECT_EQ(e.frame(), stage == 2 ? std::optional<std::uint32_t>(row.whole) : std::nullopt);
         }
     }
 }
