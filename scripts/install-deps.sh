@@ -3,9 +3,10 @@
 # usage: install-deps.sh [windows]   (windows: also the MinGW-w64 cross toolchain, its zlib and wine)
 set -euo pipefail
 
-# libdeflate-dev: the fast frame inflater; libfuse3-dev and fuse3 (fusermount3): qivmount and its tests.
+# libdeflate-dev: the fast frame inflater; libfuse3-dev and fuse3 (fusermount3): qivmount and its tests;
+# libcli11-dev, libssl-dev and libpugixml-dev: qiv's command line, hashes and DAT files.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config zlib1g-dev libdeflate-dev libgtest-dev xorriso
-          libfuse3-dev fuse3)
+          libfuse3-dev fuse3 libcli11-dev libssl-dev libpugixml-dev)
 for stage in "$@"; do
     case $stage in
     windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64) ;;

@@ -1,0 +1,81 @@
+// commands.hpp - the subcommands of qiv, each a function from its parsed arguments to an exit status
+//
+// qiv works on containers only through the public library API
+// (qivpak/pack.hpp, qivpak/reader.hpp). Every command writes its results to
+// `out` and its messages (one line each, naming the file) to `err`, and
+// returns one of the exit statuses below; an interruption (Ctrl-C, SIGTERM)
+// is noticed between frames, cleaned up after, and reported as
+// EXIT_INTERRUPTED with the signal in Streams::interrupted.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qiv {
+
+inline constexpr int EXIT_ALL_WELL = 0;     // every file went well
+inline constexpr int EXIT_SOME_FAILED = 1;  // some file failed, or did not verify
+inline constexpr int EXIT_USAGE = 2;        // the command line was wrong
+inline constexpr int EXIT_INTERRUPTED = 3;  // stopped by an interruption; the signal is in Streams::interrupted
+
+// Where a command writes, and what it may know about it.
+struct Streams {
+    std::FILE* out;             // results (text; on Windows "\n" goes out as "\r\n" except for cat)
+    std::FILE* err;             // messages, one line each
+    bool out_is_terminal;       // out is a terminal (a tty, or a Windows console)
+    int interrupted = 0;        // set with EXIT_INTERRUPTED: the signal that stopped the command
+};
+
+struct InfoArgs {
+    std::vector<std::string> containers;
+    bool json = false;
+};
+
+struct VerifyArgs {
+    std::vector<std::string> containers;
+    std::vector<std::string> dats;  // DAT files (Logiqx XML) to find the images in
+    bool json = false;
+    unsigned threads = 0;           // 0: every CPU the process may run on
+};
+
+struct PackArgs {
+    std::vector<std::string> images;
+    std::string out_dir;            // empty: each output beside its input
+    bool force = false;             // replace outputs that exist
+    int level = -1;                 // zlib level: -1 (zlib's default) or 1..9
+    bool analyze = false;           // trial-compression NC areas
+    std::uint32_t threshold = 8192; // the analysis's threshold, 1..8192
+    bool movies = false;
+    bool audio = false;
+    unsigned threads = 0;
+};
+
+struct UnpackArgs {
+    std::vector<std::string> containers;
+    std::string out_dir;
+    bool force = false;
+    unsigned threads = 0;
+};
+
+struct CatArgs {
+    std::string container;
+    std::uint64_t offset = 0;
+    std::optional<std::uint64_t> length;  // none: to the end of the image
+};
+
+int info_command(const InfoArgs& args, Streams& io);
+int verify_command(const VerifyArgs& args, Streams& io);
+int pack_command(const PackArgs& args, Streams& io);
+int unpack_command(const UnpackArgs& args, Streams& io);
+int cat_command(const CatArgs& args, Streams& io);
+
+// Parses the command line (the arguments after the program name, UTF-8) and
+// runs the command it names. --help and --version print to io.out and return
+// EXIT_ALL_WELL; a wrong command line prints its error and a hint to io.err
+// and returns EXIT_USAGE.
+int run_qiv(const std::vector<std::string>& args, Streams& io);
+
+}  // namespace qiv

@@ -1,0 +1,106 @@
+// qiv_cli.cpp - qiv's command line: subcommands and GNU-style long options, parsed with CLI11
+#include "qiv/commands.hpp"
+
+#include <CLI/CLI.hpp>
+
+#include <algorithm>
+#include <string>
+
+namespace qiv {
+
+namespace {
+
+constexpr const char* VERSION = "qiv 0.3";
+
+// Options every command that reads or writes many frames takes.
+void add_threads(CLI::App& command, unsigned& threads) {
+    command.add_option("--threads", threads, "worker threads (0: every CPU the process may run on)")
+        ->check(CLI::Range(0u, 1024u));
+}
+
+}  // namespace
+
+int run_qiv(const std::vector<std::string>& args, Streams& io) {
+    CLI::App app("qiv: information, verification, batch packing and unpacking of QIV containers", "qiv");
+    app.set_version_flag("--version", VERSION);
+    app.require_subcommand(1);
+    app.fallthrough(false);
+
+    InfoArgs info;
+    CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
+    info_cmd->add_option("containers", info.containers, "QIV containers")->required();
+    info_cmd->add_flag("--json", info.json, "one JSON document for scripts");
+
+    VerifyArgs verify;
+    CLI::App* verify_cmd =
+        app.add_subcommand("verify", "read every frame and compute CRC32, MD5 and SHA-1 of each image");
+    verify_cmd->add_option("containers", verify.containers, "QIV containers")->required();
+    verify_cmd->add_option("--dat", verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat");
+    verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
+    add_threads(*verify_cmd, verify.threads);
+
+    PackArgs pack;
+    std::optional<std::uint32_t> analyze;
+    bool media = false;
+    CLI::App* pack_cmd = app.add_subcommand("pack", "pack disc images into QIV containers, each IMAGE to IMAGE.qiv");
+    pack_cmd->add_option("images", pack.images, "disc images")->required();
+    pack_cmd->add_option("-o,--output-dir", pack.out_dir, "folder for the containers (default: beside each image)");
+    pack_cmd->add_flag("-f,--force", pack.force, "replace containers that exist");
+    pack_cmd->add_option("-l,--level", pack.level, "zlib level, 1..9 (0: zlib's default)")->check(CLI::Range(0, 9));
+    pack_cmd->add_option("-a,--analyze", analyze,
+                         "store runs of frames that compress to N bytes or more raw (default 8192: not at all)")
+        ->expected(0, 1)
+        ->default_str("8192")
+        ->check(CLI::Range(0u, 8192u));
+    pack_cmd->add_flag("--movies", pack.movies, "store the movie files (PSMF) of an ISO 9660 image raw");
+    pack_cmd->add_flag("--audio", pack.audio, "store the audio files (RIFF) of an ISO 9660 image raw");
+    pack_cmd->add_flag("--media", media, "--movies and --audio");
+    add_threads(*pack_cmd, pack.threads);
+
+    UnpackArgs unpack;
+    CLI::App* unpack_cmd =
+        app.add_subcommand("unpack", "restore the images of QIV containers, each CONTAINER to CONTAINER.iso");
+    unpack_cmd->add_option("containers", unpack.containers, "QIV containers")->required();
+    unpack_cmd->add_option("-o,--output-dir", unpack.out_dir, "folder for the images (default: beside each container)");
+    unpack_cmd->add_flag("-f,--force", unpack.force, "replace images that exist");
+    add_threads(*unpack_cmd, unpack.threads);
+
+    CatArgs cat;
+    std::optional<std::uint64_t> length;
+    CLI::App* cat_cmd = app.add_subcommand("cat", "write the plain image, or a byte range of it, to standard output");
+    cat_cmd->add_option("container", cat.container, "QIV container")->required();
+    cat_cmd->add_option("--offset", cat.offset, "first byte (default 0)");
+    cat_cmd->add_option("--length", length, "bytes (default: to the end of the image)");
+
+    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+    try {
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(app.help().c_str(), io.out);  // the help of the command named, if any
+        return EXIT_ALL_WELL;
+    } catch (const CLI::CallForVersion&) {
+        std::fprintf(io.out, "%s\n", VERSION);
+        return EXIT_ALL_WELL;
+    } catch (const CLI::ParseError& error) {
+        std::fprintf(io.err, "qiv: %s\nRun qiv --help for more information.\n", error.what());
+        return EXIT_USAGE;
+    }
+
+    if (*info_cmd) return info_command(info, io);
+    if (*verify_cmd) return verify_command(verify, io);
+    if (*pack_cmd) {
+        if (pack.level == 0) pack.level = -1;
+        if (analyze) {
+            pack.analyze = true;
+            pack.threshold = *analyze == 0 ? 8192 : *analyze;
+        }
+        pack.movies = pack.movies || media;
+        pack.audio = pack.audio || media;
+        return pack_command(pack, io);
+    }
+    if (*unpack_cmd) return unpack_command(unpack, io);
+    cat.length = length;
+    return cat_command(cat, io);
+}
+
+}  // namespace qiv
