@@ -15,6 +15,7 @@ File::File(File&& other) noexcept
       failed_(other.failed_),
       crlf_(other.crlf_),
       append_(other.append_),
+      regular_(other.regular_),
       position_(other.position_),
       pending_(std::move(other.pending_)) {}
 
@@ -25,6 +26,7 @@ File& File::operator=(File&& other) noexcept {
         failed_ = other.failed_;
         crlf_ = other.crlf_;
         append_ = other.append_;
+        regular_ = other.regular_;
         position_ = other.position_;
         pending_ = std::move(other.pending_);
     }
@@ -34,9 +36,9 @@ File& File::operator=(File&& other) noexcept {
 File::~File() { close(); }
 
 bool File::queue(const unsigned char* data, std::size_t len) {
-    if (pending_.size() + len > BUFFER_SIZE) {
+    if (pending_.size() + len > BUFFER_SIZE || len >= DIRECT_SIZE) {
         if (!flush()) return false;
-        if (len >= BUFFER_SIZE) return write_direct(data, len);
+        if (len >= DIRECT_SIZE) return write_direct(data, len);
     }
     pending_.insert(pending_.end(), data, data + len);
     return true;

@@ -20,6 +20,18 @@ public:
     virtual std::uint64_t size() const = 0;
 };
 
+// Output at given offsets, where a sink allows it (a regular file).
+class RandomAccessSink {
+public:
+    virtual ~RandomAccessSink() = default;
+    // Writes len bytes at `offset`, past the end too (the gap reads as zeros).
+    // Safe from many threads at once for ranges that do not overlap. false on
+    // failure (a failed write leaves what it covers undefined).
+    virtual bool write_at(std::uint64_t offset, const void* buf, std::size_t len) = 0;
+    // Cuts the data back (or extends it with zeros) to `size` bytes. false on failure.
+    virtual bool truncate(std::uint64_t size) = 0;
+};
+
 // Sequential output: a file being written, or a buffer in memory.
 class ByteSink {
 public:
@@ -31,13 +43,19 @@ public:
     virtual bool flush() = 0;
     // Moves the write position (after flushing). false on failure.
     virtual bool seek(std::uint64_t position) = 0;
+    // The same data written at given offsets instead, when the sink can
+    // (nothing queued by write_all may be pending then); nullptr when it
+    // cannot (a pipe, a device).
+    virtual RandomAccessSink* random_access() { return nullptr; }
 };
 
 // Owns one open file of the system (a descriptor, or a handle on Windows).
 // Writes are buffered; an error is sticky, so once a write or flush has failed
-// every later write, flush and close fails too. Only read_at may be called
-// from several threads at once; everything else is not safe for concurrent use.
-class File : public ByteSource, public ByteSink {
+// every later write, flush and close fails too. Only read_at and write_at may
+// be called from several threads at once; everything else is not safe for
+// concurrent use. A regular file opened for writing is also a RandomAccessSink
+// (write_at bypasses the queue and leaves the position alone).
+class File : public ByteSource, public ByteSink, public RandomAccessSink {
 public:
     enum class Mode {
         read,           // existing file, read only
@@ -77,6 +95,11 @@ public:
     // Moves the position (after flushing queued writes). false on failure.
     bool seek(std::uint64_t position) override;
 
+    // this for a regular file opened for writing, else nullptr.
+    RandomAccessSink* random_access() override { return regular_ && writable() ? this : nullptr; }
+    bool write_at(std::uint64_t offset, const void* buf, std::size_t len) override;
+    bool truncate(std::uint64_t size) override;
+
     // Size of the file in bytes, queued writes included; 0 when it cannot be told.
     std::uint64_t size() const override;
 
@@ -86,7 +109,9 @@ private:
     static constexpr Native NO_FILE = -1;
 
     File(Native native, bool writable, bool crlf);
-    // Adds bytes to the queue, writing it out when full.
+    bool writable() const { return pending_.capacity() != 0; }
+    // Adds bytes to the queue, writing it out when full; writes of at least
+    // DIRECT_SIZE bytes go out at once, without a copy into the queue.
     bool queue(const unsigned char* data, std::size_t len);
     // The system-specific halves, in file_posix.cpp and file_win.cpp.
     bool write_direct(const unsigned char* data, std::size_t len);
@@ -96,9 +121,11 @@ private:
     bool failed_ = false;                  // a write or flush went wrong
     bool crlf_ = false;                    // write_all turns "\n" into "\r\n" (text modes on Windows)
     bool append_ = false;                  // every write goes to the end (Windows; POSIX asks the descriptor)
+    bool regular_ = false;                 // a regular file (not a pipe, terminal or device)
     std::uint64_t position_ = 0;           // where read_full and writes go (Windows, whose reads are all positional)
     std::vector<unsigned char> pending_;   // queued writes, capacity BUFFER_SIZE when writable
     static constexpr std::size_t BUFFER_SIZE = 1 << 18;
+    static constexpr std::size_t DIRECT_SIZE = 1 << 16;
 };
 
 // Removes the file `path` (UTF-8). false when it could not be removed.

@@ -30,7 +30,10 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
         fd = ::open(path.c_str(), flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return std::nullopt;
-    return File(fd, mode != Mode::read, false);
+    File file(fd, mode != Mode::read, false);
+    struct stat st{};
+    file.regular_ = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    return file;
 }
 
 std::optional<File> File::temporary_in(const std::string& directory) {
@@ -82,6 +85,27 @@ bool File::write_direct(const unsigned char* data, std::size_t len) {
         len -= static_cast<std::size_t>(put);
     }
     return true;
+}
+
+bool File::write_at(std::uint64_t offset, const void* buf, std::size_t len) {
+    const auto* data = static_cast<const unsigned char*>(buf);
+    while (len > 0) {
+        const ssize_t put = ::pwrite(fd_of(native_), data, len, static_cast<off_t>(offset));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0) return false;
+        data += put;
+        offset += static_cast<std::uint64_t>(put);
+        len -= static_cast<std::size_t>(put);
+    }
+    return true;
+}
+
+bool File::truncate(std::uint64_t size) {
+    int rc;
+    do {
+        rc = ::ftruncate(fd_of(native_), static_cast<off_t>(size));
+    } while (rc != 0 && errno == EINTR);
+    return rc == 0;
 }
 
 bool File::close_native() {

@@ -70,6 +70,7 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
     const bool text = mode == Mode::truncate_text || mode == Mode::append_text;
     File file(native_of(handle), mode != Mode::read, text);
     file.append_ = append;
+    file.regular_ = ::GetFileType(handle) == FILE_TYPE_DISK;
     return file;
 }
 
@@ -116,6 +117,26 @@ bool File::write_direct(const unsigned char* data, std::size_t len) {
         len -= put;
     }
     return true;
+}
+
+bool File::write_at(std::uint64_t offset, const void* buf, std::size_t len) {
+    const auto* data = static_cast<const unsigned char*>(buf);
+    while (len > 0) {
+        OVERLAPPED where = at_offset(offset);
+        DWORD put = 0;
+        const auto want = static_cast<DWORD>(std::min(len, kMaxChunk));
+        if (!::WriteFile(handle_of(native_), data, want, &put, &where) || put == 0) return false;
+        data += put;
+        offset += put;
+        len -= put;
+    }
+    return true;
+}
+
+bool File::truncate(std::uint64_t size) {
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(size);
+    return ::SetFileInformationByHandle(handle_of(native_), FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
 bool File::close_native() { return ::CloseHandle(handle_of(std::exchange(native_, NO_FILE))) != 0; }
