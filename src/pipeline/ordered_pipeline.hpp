@@ -10,11 +10,13 @@
 // errors), so the result is the same at every thread count. Each job slot is
 // owned by exactly one party at a time: the filler while free, a worker while
 // queued, the drainer when done; ownership changes under the one mutex. No
-// allocation per frame. Frames move in batches (a burst of fills, a worker's
-// share of up to 16 frames) so threads meet once per batch, not once per frame.
+// allocation per frame. Jobs move in batches (a burst of fills, a worker's
+// share of up to PipelineShape::take jobs) so threads meet once per batch, not
+// once per job. A job is usually one frame; a pipeline whose jobs carry a run
+// of frames each (unpacking) has fewer, larger jobs in flight.
 //
 // Memory is bounded whatever the thread count: the window holds at most
-// MAX_WINDOW jobs, and callers start at most MAX_WORKERS workers.
+// PipelineShape::max_window jobs, and callers start at most MAX_WORKERS workers.
 //
 // fill returns false to stop after that job (an error to be reported when its
 // turn comes). When drain throws, the pipeline tells the workers to stop,
@@ -34,12 +36,22 @@
 
 namespace qivpak {
 
+// How many jobs a pipeline keeps in flight, and how many a worker takes at once.
+struct PipelineShape {
+    std::size_t jobs_per_worker;  // the window: this many jobs per worker ...
+    std::size_t max_window;       // ... and never more than this
+    std::uint32_t take;           // jobs a worker takes at once, at most
+};
+// One frame a job (about 17 KiB): four batches of 16 per worker, at most 512 (~9 MiB).
+inline constexpr PipelineShape FRAME_JOBS{64, 512, 16};
+
 template <class Job>
 class OrderedPipeline {
 public:
     // threads: workers to start (1 = none: everything on the calling thread).
-    explicit OrderedPipeline(unsigned threads) : threads_(threads < 1 ? 1 : threads) {
-        jobs_.resize(threads_ == 1 ? 1 : std::min<std::size_t>(BATCH * 4 * std::size_t{threads_}, MAX_WINDOW));
+    explicit OrderedPipeline(unsigned threads, PipelineShape shape = FRAME_JOBS)
+        : threads_(threads < 1 ? 1 : threads), take_(std::max<std::uint32_t>(shape.take, 1)) {
+        jobs_.resize(threads_ == 1 ? 1 : std::min(shape.jobs_per_worker * threads_, shape.max_window));
         state_.assign(jobs_.size(), Slot::free);
     }
 
@@ -64,8 +76,6 @@ public:
 
 private:
     enum class Slot { free, queued, done };
-    static constexpr std::uint32_t BATCH = 16;        // frames a worker takes at once
-    static constexpr std::size_t MAX_WINDOW = 512;     // jobs in flight at most (~9 MiB)
 
     template <class Fill, class Drain>
     void run_parallel(std::uint32_t count, Fill& fill, Drain& drain) {
@@ -76,7 +86,7 @@ private:
             // Refill in bursts, so that workers and the writer meet once per
             // batch of frames rather than once per frame.
             const std::uint32_t in_flight = filled_ - drained;
-            if (reading && filled_ < count && (in_flight == 0 || window - in_flight >= BATCH)) {
+            if (reading && filled_ < count && (in_flight == 0 || window - in_flight >= take_)) {
                 std::uint32_t burst = std::min(window - in_flight, count - filled_);
                 for (std::uint32_t b = 0; b < burst; ++b) {
                     if (!fill(filled_ + b, jobs_[(filled_ + b) % window])) {
@@ -145,7 +155,7 @@ private:
                 const std::uint32_t queued = pipe_.filled_ - pipe_.processing_;
                 const std::uint32_t share = (queued + pipe_.started_ - 1) / pipe_.started_;
                 const std::uint32_t first = pipe_.processing_;
-                const std::uint32_t taken = std::min(std::min(share, BATCH), queued);
+                const std::uint32_t taken = std::min(std::min(share, pipe_.take_), queued);
                 pipe_.processing_ += taken;
                 lock.unlock();
                 for (std::uint32_t k = 0; k < taken; ++k) {
@@ -162,6 +172,7 @@ private:
     };
 
     unsigned threads_;
+    std::uint32_t take_;               // jobs a worker takes at once
     unsigned started_ = 0;             // workers running; set before any of them takes a job
     std::vector<Job> jobs_;
     std::vector<Slot> state_;          // guarded by mutex_
