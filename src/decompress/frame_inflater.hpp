@@ -8,6 +8,7 @@
 
 #include "format/container_index.hpp"
 #include "format/qiv_format.hpp"
+#include "io/file.hpp"
 
 #include <cstddef>
 #include <cstdint>
@@ -73,5 +74,14 @@ struct RestoredFrame {
 // stored length) into its plain bytes.
 RestoredFrame restore_frame(const ContainerIndex& index, std::uint32_t i, std::span<const std::uint8_t> stored,
                             FrameInflater& inflater, std::span<std::uint8_t, FRAME_SIZE> plain);
+
+// Reads the stored bytes of frames first .. first + stored.size() - 1 into
+// `buffer`, which has room for stored.size() × COMP_BUF_SIZE bytes: with one
+// positional read when they lie back to back in the container, as every
+// writer stores them, else with one read per frame. stored[k] is then what
+// could be read of frame first + k: its stored length, or fewer where the
+// container is cut short.
+void read_stored_frames(ByteSource& container, const ContainerIndex& index, std::uint32_t first,
+                        std::uint8_t* buffer, std::span<std::span<const std::uint8_t>> stored);
 
 }  // namespace qivpak

@@ -10,6 +10,7 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -32,22 +33,35 @@ struct MemorySource : qivpak::ByteSource {
     std::uint64_t size() const override { return bytes.size(); }
 };
 
-// A file being written, in memory. It fails on purpose: a write that would
-// pass byte `fail_at`, or any seek when `seek_fails`. Errors are sticky.
-struct MemorySink : qivpak::ByteSink {
+// A file being written, in memory; with `random`, one that also takes writes
+// at given offsets, as a regular file does. It fails on purpose: a write that
+// would pass byte `fail_at`, or any seek when `seek_fails`. Errors are sticky.
+struct MemorySink : qivpak::ByteSink, qivpak::RandomAccessSink {
     Bytes bytes;
     std::uint64_t position = 0;
     std::uint64_t fail_at = UINT64_MAX;
     bool seek_fails = false;
+    bool random = false;
     bool failed = false;
+    std::mutex mutex;  // write_at comes from many threads
     bool write_all(const void* buf, std::size_t len) override {
-        if (failed || position + len > fail_at) return !(failed = true);
-        if (len == 0) return true;
-        if (bytes.size() < position + len) bytes.resize(position + len);
-        std::memcpy(bytes.data() + position, buf, len);
+        if (!write_at(position, buf, len)) return false;
         position += len;
         return true;
     }
+    bool write_at(std::uint64_t at, const void* buf, std::size_t len) override {
+        std::lock_guard lock(mutex);
+        if (failed || at + len > fail_at) return !(failed = true);
+        if (len == 0) return true;
+        if (bytes.size() < at + len) bytes.resize(at + len);
+        std::memcpy(bytes.data() + at, buf, len);
+        return true;
+    }
+    bool truncate(std::uint64_t size) override {
+        bytes.resize(size);
+        return true;
+    }
+    qivpak::RandomAccessSink* random_access() override { return random ? this : nullptr; }
     bool flush() override { return !failed; }
     bool seek(std::uint64_t to) override {
         if (failed || seek_fails) return !(failed = true);
