@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 namespace qivpak {
 
@@ -56,27 +57,35 @@ std::vector<QivNcArea> QivReader::nc_areas() const {
 std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t length) const {
     const ContainerIndex& index = impl_->index;
     const std::uint64_t size = index.header.total_size;
-    if (offset >= size) return 0;
+    if (offset >= size || length == 0) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
 
     // Buffers of the calling thread's own, so concurrent calls share nothing
-    // but the file, which they read with positional reads.
+    // but the file, which they read with positional reads: the stored bytes of
+    // up to RUN_FRAMES frames at a time, with one read where they lie back to back.
+    static constexpr std::uint32_t RUN_FRAMES = 16;
     thread_local FrameInflater inflater;
-    thread_local std::array<std::uint8_t, COMP_BUF_SIZE> stored;
+    thread_local std::vector<std::uint8_t> stored_bytes(RUN_FRAMES * COMP_BUF_SIZE);
     thread_local std::array<std::uint8_t, FRAME_SIZE> plain;
+    std::array<std::span<const std::uint8_t>, RUN_FRAMES> stored;
     auto* out = static_cast<std::uint8_t*>(buffer);
-    for (std::uint64_t at = offset; at < end;) {
-        const auto i = static_cast<std::uint32_t>(at / FRAME_SIZE);
-        const std::uint64_t frame_start = std::uint64_t{i} * FRAME_SIZE;
-        const std::uint64_t take = std::min<std::uint64_t>(end, frame_start + index.plain_length(i)) - at;
-        // A whole frame is inflated straight into the caller's buffer, which then has a frame's room.
-        const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : plain.data(), FRAME_SIZE);
-        const std::size_t got = impl_->file.read_at(index.offsets[i], stored.data(), index.lengths[i]);
-        const RestoredFrame frame = restore_frame(index, i, std::span(stored.data(), got), inflater, target);
-        if (frame.fault) refuse(*frame.fault, i);
-        if (frame.bytes != out) std::memcpy(out, frame.bytes + (at - frame_start), take);
-        out += take;
-        at += take;
+    const auto last = static_cast<std::uint32_t>((end - 1) / FRAME_SIZE);
+    for (auto first = static_cast<std::uint32_t>(offset / FRAME_SIZE); first <= last;) {
+        const std::uint32_t count = std::min(RUN_FRAMES, last - first + 1);
+        read_stored_frames(impl_->file, index, first, stored_bytes.data(), std::span(stored.data(), count));
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t i = first + k;
+            const std::uint64_t at = offset + static_cast<std::uint64_t>(out - static_cast<std::uint8_t*>(buffer));
+            const std::uint64_t frame_start = std::uint64_t{i} * FRAME_SIZE;
+            const std::uint64_t take = std::min<std::uint64_t>(end, frame_start + index.plain_length(i)) - at;
+            // A whole frame is inflated straight into the caller's buffer, which then has a frame's room.
+            const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : plain.data(), FRAME_SIZE);
+            const RestoredFrame frame = restore_frame(index, i, stored[k], inflater, target);
+            if (frame.fault) refuse(*frame.fault, i);
+            if (frame.bytes != out) std::memcpy(out, frame.bytes + (at - frame_start), take);
+            out += take;
+        }
+        first += count;
     }
     return static_cast<std::size_t>(end - offset);
 }
