@@ -10,6 +10,7 @@
 #include <functional>
 #include <exception>
 #include <list>
+#include <span>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -116,23 +117,42 @@ private:
     bool stopping_ = false;                      // guarded by mutex_
 };
 
+constexpr std::size_t kRunFrames = 16;  // frames claimed together share one buffer, read with one call
+
 // Inflating one frame: done once, by whichever thread takes it first (a read
 // that needs it, or a worker inflating ahead of sequential reads), into the
-// job's own buffer, which the cache then keeps.
+// job's place in a buffer shared with the frames claimed together with it
+// (up to kRunFrames consecutive frames, back to back), which the cache keeps
+// while any of them is cached. Consecutive frames taken together are read
+// with one call of the reader, which reads their stored bytes at once.
 struct FrameJob {
     enum class State { pending, ready, failed };
 
-    FrameJob(std::size_t i, std::uint64_t f, std::uint64_t c) : image(i), frame(f), claim(c) {}
+    FrameJob(std::size_t i, std::uint64_t f, std::uint64_t c, std::shared_ptr<std::uint8_t[]> run, std::size_t at)
+        : image(i), frame(f), claim(c), run_buffer(std::move(run)), bytes(run_buffer.get() + at) {}
     const std::size_t image;
     const std::uint64_t frame;
     const std::uint64_t claim;  // tells this job's cache entry from a later one of the same frame
     std::atomic<bool> taken{false};
     State state = State::pending;  // guarded by the cache's mutex; final once not pending
     std::exception_ptr error;      // why it failed; set before state
-    std::size_t size = 0;          // plain bytes in `bytes`; set before state
-    std::array<std::uint8_t, kFrameSize> bytes;  // not zeroed: written whole before it is read
+    std::size_t size = 0;          // plain bytes at `bytes`; set before state
+    const std::shared_ptr<std::uint8_t[]> run_buffer;
+    std::uint8_t* const bytes;     // kFrameSize bytes in run_buffer; not zeroed: written whole before read
 };
 using JobPtr = std::shared_ptr<FrameJob>;
+
+// Splits `jobs` into runs of consecutive frames that lie back to back in one buffer.
+std::vector<std::pair<std::size_t, std::size_t>> runs_of(const std::vector<JobPtr>& jobs) {
+    std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, end) of jobs
+    for (std::size_t k = 0; k < jobs.size(); ++k) {
+        const bool goes_on = k > 0 && jobs[k]->image == jobs[k - 1]->image &&
+                             jobs[k]->frame == jobs[k - 1]->frame + 1 && jobs[k]->bytes == jobs[k - 1]->bytes + kFrameSize;
+        if (goes_on) runs.back().second = k + 1;
+        else runs.emplace_back(k, k + 1);
+    }
+    return runs;
+}
 
 }  // namespace
 
@@ -161,6 +181,9 @@ struct ImageCache::Impl {
     // job of every frame in the range, in order.
     void claim(std::size_t image, std::uint64_t first, std::size_t count, bool unstarted, std::vector<JobPtr>& jobs,
                std::vector<JobPtr>* range) {
+        std::shared_ptr<std::uint8_t[]> run;
+        std::size_t run_left = 0, run_at = 0;
+        std::uint64_t run_next = 0;
         std::lock_guard lock(mutex);
         for (std::size_t k = 0; k < count; ++k) {
             const std::uint64_t k_key = key(image, first + k);
@@ -171,41 +194,87 @@ struct ImageCache::Impl {
                 if (range) range->push_back(job);
                 continue;
             }
-            const JobPtr& job = jobs.emplace_back(std::make_shared<FrameJob>(image, first + k, ++claims));
+            // New frames that follow each other share a buffer, kRunFrames at most.
+            if (run_left == 0 || first + k != run_next) {
+                run_left = std::min(kRunFrames, count - k);
+                run = std::shared_ptr<std::uint8_t[]>(new std::uint8_t[run_left * kFrameSize]);
+                run_at = 0;
+            }
+            const JobPtr& job = jobs.emplace_back(std::make_shared<FrameJob>(image, first + k, ++claims, run, run_at));
+            run_at += kFrameSize;
+            --run_left;
+            run_next = first + k + 1;
             if (range) range->push_back(job);
             recent.push_front(k_key);
             entries.emplace(k_key, Entry{job, recent.begin()});
         }
-        while (entries.size() > capacity) {
-            entries.erase(recent.back());
-            recent.pop_back();
+        while (entries.size() > capacity) evict(recent.back());
+    }
+
+    // Drops the frame `victim` and every cached frame that shares its buffer,
+    // so that no buffer outlives the frames the cache counts.
+    void evict(std::uint64_t victim) {
+        const JobPtr job = entries.at(victim).job;
+        const std::uint64_t from = job->frame >= kRunFrames ? job->frame - kRunFrames : 0;
+        for (std::uint64_t f = from; f <= job->frame + kRunFrames; ++f) {
+            const auto it = entries.find(key(job->image, f));
+            if (it == entries.end() || it->second.job->run_buffer != job->run_buffer) continue;
+            recent.erase(it->second.place);
+            entries.erase(it);
         }
     }
 
-    // Inflates the job's frame unless another thread has taken it.
-    void run(FrameJob& job) {
-        if (job.taken.exchange(true)) return;
-        const QivReader& reader = images[job.image];
-        const std::uint64_t start = job.frame * kFrameSize;
+    // Inflates the frames of jobs[first, end) (consecutive, back to back in
+    // one buffer) that no other thread has taken: each unbroken stretch of
+    // them with one read. When a stretch holds a damaged frame, its frames are
+    // read one by one, so that each is refused or restored by itself.
+    void run(const std::vector<JobPtr>& jobs, std::size_t first, std::size_t end) {
+        for (std::size_t k = first; k < end;) {
+            if (jobs[k]->taken.exchange(true)) {
+                ++k;
+                continue;
+            }
+            std::size_t stretch = k + 1;
+            while (stretch < end && !jobs[stretch]->taken.exchange(true)) ++stretch;
+            const std::span<const JobPtr> taken(jobs.data() + k, stretch - k);
+            if (!restore(taken)) {
+                for (const JobPtr& job : taken) restore(std::span(&job, 1));
+            }
+            k = stretch;
+        }
+    }
+
+    // Reads the jobs' frames with one call; false (nothing finished) when one
+    // of several is damaged, else every job is finished: ready, or failed
+    // with the reader's error.
+    bool restore(std::span<const JobPtr> taken) {
+        const FrameJob& head = *taken.front();
+        const QivReader& reader = images[head.image];
+        const std::uint64_t start = head.frame * kFrameSize;
         std::exception_ptr error;
         try {
-            ++inflated;
-            job.size = reader.read(start, job.bytes.data(), std::min(kFrameSize, reader.size() - start));
+            reader.read(start, head.bytes, std::min<std::uint64_t>(kFrameSize * taken.size(), reader.size() - start));
         } catch (...) {
+            if (taken.size() > 1) return false;
             error = std::current_exception();
         }
+        inflated += taken.size();
         {
             std::lock_guard lock(mutex);
-            job.error = error;
-            job.state = error ? FrameJob::State::failed : FrameJob::State::ready;
-            // A damaged frame is inflated again (and refused again) at every read.
-            const auto it = entries.find(key(job.image, job.frame));
-            if (error && it != entries.end() && it->second.job->claim == job.claim) {
-                recent.erase(it->second.place);
-                entries.erase(it);
+            for (const JobPtr& job : taken) {
+                job->size = std::min<std::uint64_t>(kFrameSize, reader.size() - job->frame * kFrameSize);
+                job->error = error;
+                job->state = error ? FrameJob::State::failed : FrameJob::State::ready;
+                // A damaged frame is inflated again (and refused again) at every read.
+                const auto it = entries.find(key(job->image, job->frame));
+                if (error && it != entries.end() && it->second.job->claim == job->claim) {
+                    recent.erase(it->second.place);
+                    entries.erase(it);
+                }
             }
         }
         done_cv.notify_all();
+        return true;
     }
 
     const std::vector<QivReader> images;
@@ -248,7 +317,8 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
     std::vector<JobPtr> frames;
     frames.reserve(count);
     c.claim(index, first, count, true, jobs, &frames);
-    c.pool.run(jobs.size(), [&](std::size_t k) { c.run(*jobs[k]); });
+    const auto runs = runs_of(jobs);
+    c.pool.run(runs.size(), [&](std::size_t r) { c.run(jobs, runs[r].first, runs[r].second); });
 
     // A read that starts where the last one ended is likely followed by the
     // next: have the workers inflate the frames after it meanwhile.
@@ -257,7 +327,8 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
         std::vector<JobPtr> next;
         c.claim(index, after, static_cast<std::size_t>(std::min<std::uint64_t>(c.ahead, frames_left)), false, next,
                 nullptr);
-        c.pool.post(next.size(), [&c, next](std::size_t k) { c.run(*next[k]); });
+        const auto runs = runs_of(next);
+        c.pool.post(runs.size(), [&c, next, runs](std::size_t r) { c.run(next, runs[r].first, runs[r].second); });
     }
 
     // Frames other threads are inflating: wait for them. A finished job never
@@ -276,7 +347,7 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
         const std::uint64_t start = (first + k) * kFrameSize;
         const std::uint64_t from = std::max(offset, start);
         const std::uint64_t to = std::min(end, start + job.size);
-        std::memcpy(out + (from - offset), job.bytes.data() + (from - start), static_cast<std::size_t>(to - from));
+        std::memcpy(out + (from - offset), job.bytes + (from - start), static_cast<std::size_t>(to - from));
     }
     return static_cast<std::size_t>(end - offset);
 }

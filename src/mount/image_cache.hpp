@@ -3,8 +3,9 @@
 // A mount serves one or more images, each read through its QivReader. Every
 // read is cut along frame boundaries; frames already in the cache are copied
 // from there, the others are inflated (in parallel when a read needs more
-// than one) and kept, the least recently used going first when the cache is
-// full. A frame that one thread is inflating is waited for by any other read
+// than one, up to 16 consecutive frames with one call of the reader, which
+// reads their stored bytes at once) and kept, the least recently used going
+// first when the cache is full, together with the frames inflated with it. A frame that one thread is inflating is waited for by any other read
 // that needs it, so no frame is inflated twice at the same time. When a read
 // starts where the last read of the same image ended, workers inflate the
 // frames after it (up to 64, and up to half the cache) while the caller

@@ -51,6 +51,7 @@ TEST(ImageCache, ReadsInflateEachFrameOnceAndMatchTheImage) {
         {"one read of everything, 3 inflaters", false, 16, 3, 1, {{0, end + 50}}, 21},
         {"reads across frame edges", false, 16, 2, 1, {{F - 10, 20}, {F + 5, 3 * F}, {3 * F + 100, 10}}, 5},
         {"least recently used goes", false, 2, 1, 1, {{0, 1}, {F, 1}, {0, 1}, {2 * F, 1}, {0, 1}, {F, 1}}, 4},
+        {"frames inflated together go together", false, 4, 1, 1, {{0, 3 * F}, {3 * F, 1}, {4 * F, 1}, {F, 1}}, 6},
         {"nothing kept", false, 0, 1, 1, {{0, 1}, {0, 1}, {10, 2 * F}}, 5},
         {"at and past the end", false, 4, 1, 1, {{end, 10}, {end - 1, 10}, {end + F, 1}}, 1},
         {"damaged, never kept: 2 and 4 once, 3 at each read", true, 4, 2, 1, {{2 * F, 3 * F}, {2 * F, 3 * F}}, 4},
