@@ -1,8 +1,8 @@
-# common.sh - sourced by the benchmark scripts: the project root as working folder, what the build
-# needs installed, a Release build in build/bench, and the median of numbers
+# common.sh - sourced by the benchmark scripts: the project root as working folder, what the build and
+# the comparisons need installed, a Release build in build/bench, and the median of numbers
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh bench
 
 # build_bench [TARGET...]: builds the targets (all when none is named) in build/bench.
 build_bench() {

@@ -6,10 +6,6 @@ source "$(dirname "$0")/common.sh"
 size_mib=${1:-256}
 runs=${2:-3}
 
-for pkg in pigz time openssl; do
-    dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" ||
-        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$pkg" </dev/null >/dev/null
-done
 build_bench
 qivpak=$PWD/build/bench/qivpak
 

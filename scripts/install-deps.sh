@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # install-deps.sh - installs the Debian packages the build, tests and demo need, when missing
-# usage: install-deps.sh [windows]   (windows: also the MinGW-w64 cross toolchain, its zlib and wine)
+# usage: install-deps.sh [windows] [bench]   (windows: also the MinGW-w64 cross toolchain, its zlib and wine;
+#                                            bench: what the benchmarks compare with)
 set -euo pipefail
 
 # libdeflate-dev: the fast frame inflater; libfuse3-dev and fuse3 (fusermount3): qivmount and its tests;
@@ -10,6 +11,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config zlib1g-dev l
 for stage in "$@"; do
     case $stage in
     windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64) ;;
+    bench) packages+=(pigz openssl time squashfs-tools squashfuse) ;;
     *) echo "install-deps.sh: unknown stage $stage" >&2; exit 2 ;;
     esac
 done
