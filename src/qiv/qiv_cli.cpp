@@ -18,6 +18,18 @@ void add_threads(CLI::App& command, unsigned& threads) {
         ->check(CLI::Range(0u, 1024u));
 }
 
+// The value of pack's --analyze is optional, and taken only when attached (--analyze=N, -aN), as
+// getopt takes optional values: a bare --analyze or -a becomes --analyze=0 (the default) here, so that
+// the image after it stays an image.
+std::vector<std::string> with_bare_analyze_valued(std::vector<std::string> args) {
+    if (args.empty() || args[0] != "pack") return args;
+    for (std::string& arg : args) {
+        if (arg == "--") break;
+        if (arg == "-a" || arg == "--analyze") arg = "--analyze=0";
+    }
+    return args;
+}
+
 }  // namespace
 
 int run_qiv(const std::vector<std::string>& args, Streams& io) {
@@ -49,7 +61,6 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     pack_cmd->add_option("-l,--level", pack.level, "zlib level, 1..9 (0: zlib's default)")->check(CLI::Range(0, 9));
     pack_cmd->add_option("-a,--analyze", analyze,
                          "store runs of frames that compress to N bytes or more raw (default 8192: not at all)")
-        ->expected(0, 1)
         ->default_str("8192")
         ->check(CLI::Range(0u, 8192u));
     pack_cmd->add_flag("--movies", pack.movies, "store the movie files (PSMF) of an ISO 9660 image raw");
@@ -72,7 +83,8 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     cat_cmd->add_option("--offset", cat.offset, "first byte (default 0)");
     cat_cmd->add_option("--length", length, "bytes (default: to the end of the image)");
 
-    std::vector<std::string> reversed(args.rbegin(), args.rend());  // CLI11 takes them last first
+    const std::vector<std::string> given = with_bare_analyze_valued(args);
+    std::vector<std::string> reversed(given.rbegin(), given.rend());  // CLI11 takes them last first
     try {
         app.parse(reversed);
     } catch (const CLI::CallForHelp&) {

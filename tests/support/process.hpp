@@ -19,7 +19,8 @@ struct ProcessOptions {
     std::string cwd;                                       // working folder; empty: the caller's
     std::vector<std::pair<std::string, std::string>> env;  // variables set for the program, the rest inherited
     int timeout_s = 300;                                   // the program is killed after this many seconds
-    std::string interrupt_when = {};  // Windows: Ctrl-C to the program's own console once stdout holds this text
+    // Once stdout holds this text: SIGINT to the program (POSIX), Ctrl-C to its own console (Windows).
+    std::string interrupt_when = {};
 };
 
 // What a "\n" without "\r" turns into in ProcessResult on Windows.

@@ -5,6 +5,7 @@
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -13,6 +14,19 @@
 extern char** environ;
 
 namespace qivtest {
+
+namespace {
+
+// Whether what the program has written to `file` so far holds `text`.
+bool has_written(std::FILE* file, const std::string& text) {
+    std::string written;
+    char buf[4096];
+    for (ssize_t got; (got = pread(fileno(file), buf, sizeof buf, static_cast<off_t>(written.size()))) > 0;)
+        written.append(buf, static_cast<std::size_t>(got));
+    return written.find(text) != std::string::npos;
+}
+
+}  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options) {
     std::vector<std::string> args;  // variables to set go through env(1), which then runs the program
@@ -36,8 +50,10 @@ ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOpt
         posix_spawn(&pid, cargv[0], &actions, nullptr, cargv.data(), environ) == 0) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_s);
         int wstatus = 0;
+        bool interrupted = options.interrupt_when.empty();
         while (waitpid(pid, &wstatus, WNOHANG) == 0) {
             if (std::chrono::steady_clock::now() > deadline) kill(pid, SIGKILL);
+            if (!interrupted && has_written(outputs[0], options.interrupt_when)) interrupted = kill(pid, SIGINT) == 0;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
         result.status = WIFEXITED(wstatus) ? WEXITSTATUS(wstatus) : 1000 + WTERMSIG(wstatus);

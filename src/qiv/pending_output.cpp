@@ -1,0 +1,56 @@
+// pending_output.cpp - temporary outputs: a fresh hidden name, the flush, the rename, the removal
+#include "qiv/pending_output.hpp"
+
+#include "qiv/paths.hpp"
+#include "qiv/platform.hpp"
+
+#include <random>
+#include <system_error>
+#include <utility>
+
+namespace qiv {
+
+namespace {
+
+// Six letters or digits, different in every run and every call.
+std::string random_suffix() {
+    static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+    static std::mt19937 generator{std::random_device()()};
+    std::string suffix(6, ' ');
+    for (char& c : suffix) c = kChars[generator() % (sizeof kChars - 1)];
+    return suffix;
+}
+
+}  // namespace
+
+PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_path)) {
+    const std::string name = to_utf8(to_path(final_).filename());
+    const std::string folder = final_.substr(0, final_.size() - name.size());
+    FileOutcome created;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        temp_ = folder + "." + name + ".part-" + random_suffix();
+        created = create_new_file(temp_);
+        if (!created.name_taken) break;
+    }
+    if (!created.ok) {
+        temp_.clear();
+        throw InputFailed("cannot create a temporary file beside " + final_ + ": " + created.reason);
+    }
+}
+
+PendingOutput::~PendingOutput() {
+    if (placed_ || temp_.empty()) return;
+    std::error_code ignored;
+    std::filesystem::remove(to_path(temp_), ignored);
+}
+
+void PendingOutput::put_in_place(bool replace) {
+    const FileOutcome flushed = flush_to_device(temp_);
+    if (!flushed.ok) throw InputFailed("cannot write " + final_ + " to the device: " + flushed.reason);
+    const FileOutcome renamed = rename_into_place(temp_, final_, replace);
+    if (renamed.name_taken && !replace) throw InputFailed(final_ + " appeared meanwhile and is left as it is");
+    if (!renamed.ok) throw InputFailed("cannot rename the finished output to " + final_ + ": " + renamed.reason);
+    placed_ = true;
+}
+
+}  // namespace qiv

@@ -1,0 +1,78 @@
+// batch_posix_test.cpp - qiv pack with its outputs on a full device, and its progress bars on a terminal
+#include "support/support.hpp"
+
+#include <gtest/gtest.h>
+#include <pty.h>
+#include <sys/mount.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+using namespace qivtest;
+
+// A folder that holds 256 KiB at most: a tmpfs mounted on it where the test may mount (as root), else
+// an ordinary folder, and the run's files are then limited to that size instead (RLIMIT_FSIZE, with
+// SIGXFSZ ignored so that a write past it fails with EFBIG).
+struct SmallDevice {
+    fs::path path;
+    bool mounted;
+    explicit SmallDevice(fs::path folder)
+        : path((fs::create_directory(folder), folder)), mounted(mount("tmpfs", path.c_str(), "tmpfs", 0, "size=256k") == 0) {}
+    ~SmallDevice() {
+        if (mounted) umount2(path.c_str(), MNT_DETACH);
+    }
+    std::vector<std::string> command(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv = {QIV_BINARY};
+        if (!mounted) argv = {"/bin/sh", "-c", "trap '' XFSZ; exec prlimit --fsize=262144 \"$@\"", "sh", QIV_BINARY};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+};
+
+TEST(BatchPosix, AFullDeviceFailsOneInputAndLeavesNoPartOfItNorReplacesWhatWasThere) {
+    TempDir dir;
+    write_file(dir / "small.iso", make_image("zt", 20000, 1));
+    write_file(dir / "big.iso", make_image("n", 48 * kFrame, 2));  // its container needs more than 256 KiB
+    write_file(dir / "last.iso", make_image("tz", 20000, 3));
+    const SmallDevice device(dir / "full");
+    write_file(dir / "full/big.qiv", "good\n");
+    SCOPED_TRACE(device.mounted ? "tmpfs" : "RLIMIT_FSIZE");
+    const ProcessResult r =
+        run_process(device.command({"pack", "--force", "-o", "full", "small.iso", "big.iso", "last.iso"}), {dir.path.string(), {}, 120, {}});
+    EXPECT_EQ(r.err, "qiv: big.iso: I/O write error.\n");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(r.out.ends_with("3 inputs: 2 packed, 1 failed\n")) << r.out;
+    std::set<std::string> left;
+    for (const auto& entry : fs::directory_iterator(device.path)) left.insert(entry.path().filename().string());
+    EXPECT_EQ(left, (std::set<std::string>{"big.qiv", "last.qiv", "small.qiv"}));
+    EXPECT_EQ(read_text(device.path / "big.qiv"), "good\n");
+}
+
+TEST(BatchPosix, OnATerminalEachInputHasABarThatItsEndLineReplaces) {
+    TempDir dir;
+    write_file(dir / "n.iso", make_image("nnz", 3 * kFrame, 4));
+    int terminal = -1;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.path.c_str()) == 0) execl(QIV_BINARY, QIV_BINARY, "pack", "-a", "n.iso", nullptr);
+        _exit(127);
+    }
+    std::string bytes;
+    char buf[4096];
+    for (ssize_t got; (got = read(terminal, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(got));
+    close(terminal);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0);
+    // The terminal turns "\n" into "\r\n". Each stage draws at its start and at its end at least; the
+    // bar is then blanked, and the end line printed from the line's start.
+    for (const char* expected : {"\r[1/1] n.iso: analysis   0.0% [....................]",
+                                 "\r[1/1] n.iso: packing 100.0% [####################] ",
+                                 " \r[1/1] n.iso -> n.qiv: packed, 0.0 MB -> 0.0 MB ("})
+        EXPECT_NE(bytes.find(expected), std::string::npos) << expected << " in " << testing::PrintToString(bytes);
+    EXPECT_EQ(bytes.find("[1/1] n.iso -> n.qiv\r\n"), std::string::npos) << "a start line, as when not on a terminal";
+}
+
+}  // namespace
