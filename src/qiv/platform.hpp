@@ -12,4 +12,7 @@ bool is_terminal(std::FILE* stream);
 // Switches `stream` to binary output (on Windows no "\n" becomes "\r\n"; elsewhere nothing changes).
 void set_binary(std::FILE* stream);
 
+// CPUs the process may run on (its affinity), at least 1.
+unsigned usable_cpus();
+
 }  // namespace qiv
