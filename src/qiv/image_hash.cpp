@@ -44,7 +44,7 @@ constexpr int kDigests = 3;
 constexpr std::uint64_t kNoChunk = std::numeric_limits<std::uint64_t>::max();
 
 struct Slot {
-    std::vector<std::uint8_t> bytes = std::vector<std::uint8_t>(IMAGE_HASH_CHUNK);
+    std::vector<std::uint8_t> bytes;  // a chunk's room (less for an image smaller than a chunk)
     std::uint64_t chunk = kNoChunk;  // the chunk it holds or is being read into; kNoChunk: never used
     bool ready = false;              // the chunk's bytes, or its error, are in
     std::exception_ptr error;        // the read failed: what the reader threw
@@ -80,7 +80,10 @@ public:
           size_(reader.size()),
           chunks_((size_ + IMAGE_HASH_CHUNK - 1) / IMAGE_HASH_CHUNK),
           readers_(static_cast<unsigned>(std::clamp<std::uint64_t>(chunks_, 1, std::max(readers, 1u)))),
-          slots_(std::min<std::size_t>(kMaxSlots, 2 * std::size_t{readers_} + 2)) {}
+          slots_(static_cast<std::size_t>(
+              std::clamp<std::uint64_t>(chunks_, 1, std::min<std::size_t>(kMaxSlots, 2 * std::size_t{readers_} + 2)))) {
+        for (Slot& slot : slots_) slot.bytes.resize(std::min<std::uint64_t>(IMAGE_HASH_CHUNK, size_));
+    }
 
     ImageHashes run(const std::function<bool()>& should_stop) {
         Crc32 crc;
