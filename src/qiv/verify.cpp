@@ -9,6 +9,7 @@
 
 #include <qivpak/reader.hpp>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
