@@ -1,11 +1,92 @@
 // cat.cpp - qiv cat: the plain image, or a byte range of it, to standard output
+#include "cli/interrupt.hpp"
 #include "qiv/commands.hpp"
+#include "qiv/failure.hpp"
+#include "qiv/platform.hpp"
+
+#include <qivpak/reader.hpp>
+
+#include <algorithm>
+#include <vector>
 
 namespace qiv {
 
-int cat_command(const CatArgs&, Streams& io) {
-    std::fputs("qiv: cat is not built yet\n", io.err);
+namespace {
+
+constexpr std::uint64_t kChunk = std::uint64_t{1} << 20;  // bytes per read: 128 whole frames
+constexpr std::uint64_t kFrame = 8192;
+
+bool write_out(std::FILE* out, const std::uint8_t* bytes, std::size_t length) {
+    return std::fwrite(bytes, 1, length, out) == length;
+}
+
+int cannot_write(Streams& io) {
+    std::fputs("qiv: cannot write to standard output\n", io.err);
     return EXIT_SOME_FAILED;
+}
+
+// After a read from `at` on met `damage`: the bytes from `at` up to the
+// damaged frame are good, so they go out before the message.
+int write_until_damage(const qivpak::QivReader& reader, std::uint64_t at, const qivpak::QivFormatError& damage,
+                       std::vector<std::uint8_t>& buffer, Streams& io, const std::string& container) {
+    const std::uint64_t good = damage.frame() ? std::max(at, *damage.frame() * kFrame) - at : 0;
+    try {
+        if (good > 0 && !(reader.read(at, buffer.data(), static_cast<std::size_t>(good)) == good &&
+                          write_out(io.out, buffer.data(), static_cast<std::size_t>(good))))
+            return cannot_write(io);
+    } catch (const qivpak::Error& error) {
+        print_failure(io.err, container, error);
+        return EXIT_SOME_FAILED;
+    }
+    if (std::fflush(io.out) != 0) return cannot_write(io);
+    print_failure(io.err, container, damage);
+    return EXIT_SOME_FAILED;
+}
+
+}  // namespace
+
+int cat_command(const CatArgs& args, Streams& io) {
+    if (io.out_is_terminal) {
+        std::fputs("qiv: standard output is a terminal: redirect it to a file or a pipe\n", io.err);
+        return EXIT_USAGE;
+    }
+    std::optional<qivpak::QivReader> reader;
+    try {
+        reader.emplace(args.container);
+    } catch (const qivpak::Error& error) {
+        print_failure(io.err, args.container, error);
+        return EXIT_SOME_FAILED;
+    }
+    const std::uint64_t size = reader->size();
+    if (args.offset > size || (args.length && *args.length > size - args.offset)) {
+        std::fprintf(io.err, "qiv: %s: the range passes the end of the image (%llu bytes)\n", args.container.c_str(),
+                     static_cast<unsigned long long>(size));
+        return EXIT_SOME_FAILED;
+    }
+    const std::uint64_t end = args.length ? args.offset + *args.length : size;
+
+    set_binary(io.out);
+    std::vector<std::uint8_t> buffer(kChunk);
+    // Reads end on the chunk grid, so that after the first every frame is
+    // inflated straight into the buffer.
+    for (std::uint64_t at = args.offset; at < end;) {
+        if (const int signal = qivpak::pending_interrupt()) {
+            io.interrupted = signal;
+            return EXIT_INTERRUPTED;
+        }
+        const auto length = static_cast<std::size_t>(std::min(end, (at / kChunk + 1) * kChunk) - at);
+        std::optional<qivpak::QivFormatError> damage;
+        try {
+            reader->read(at, buffer.data(), length);
+        } catch (const qivpak::QivFormatError& error) {
+            damage = error;
+        }
+        if (damage) return write_until_damage(*reader, at, *damage, buffer, io, args.container);
+        if (!write_out(io.out, buffer.data(), length)) return cannot_write(io);
+        at += length;
+    }
+    if (std::fflush(io.out) != 0) return cannot_write(io);
+    return EXIT_ALL_WELL;
 }
 
 }  // namespace qiv

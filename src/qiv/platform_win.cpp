@@ -1,6 +1,8 @@
 // platform_win.cpp - qiv's system services on Windows: consoles, binary mode, files by their handles
 #include "qiv/platform.hpp"
 
+#include "io/utf16_win.hpp"
+
 #include <fcntl.h>
 #include <io.h>
 #include <system_error>
@@ -9,14 +11,6 @@
 namespace qiv {
 
 namespace {
-
-// A UTF-8 name as the system's wide functions take it.
-std::wstring wide(const std::string& utf8) {
-    const int size = static_cast<int>(utf8.size());
-    std::wstring text(static_cast<std::size_t>(::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, nullptr, 0)), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), size, text.data(), static_cast<int>(text.size()));
-    return text;
-}
 
 // The outcome of a call that just failed, from GetLastError.
 FileOutcome failed() {
@@ -54,13 +48,13 @@ int terminal_columns(std::FILE* stream) {
 }
 
 FileOutcome create_new_file(const std::string& path) {
-    const Handle file{::CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const Handle file{::CreateFileW(qivpak::utf8_to_utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr)};
     return file.handle == INVALID_HANDLE_VALUE ? failed() : FileOutcome{};
 }
 
 FileOutcome flush_to_device(const std::string& path) {
-    const Handle file{::CreateFileW(wide(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const Handle file{::CreateFileW(qivpak::utf8_to_utf16(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)};
     if (file.handle == INVALID_HANDLE_VALUE) return failed();
     return ::FlushFileBuffers(file.handle) ? FileOutcome{} : failed();
@@ -70,7 +64,7 @@ FileOutcome rename_into_place(const std::string& from, const std::string& to, bo
     // MoveFileExW replaces nothing without MOVEFILE_REPLACE_EXISTING; WRITE_THROUGH returns only once
     // the new name is on the device.
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
-    return ::MoveFileExW(wide(from).c_str(), wide(to).c_str(), flags) ? FileOutcome{} : failed();
-}
+    return ::MoveFileExW(qivpak::utf8_to_utf16(from).c_str(), qivpak::utf8_to_utf16(to).c_str(), flags) ? FileOutcome{} : failed();
+
 
 }  // namespace qiv

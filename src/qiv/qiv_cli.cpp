@@ -47,7 +47,8 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     CLI::App* verify_cmd =
         app.add_subcommand("verify", "read every frame and compute CRC32, MD5 and SHA-1 of each image");
     verify_cmd->add_option("containers", verify.containers, "QIV containers")->required();
-    verify_cmd->add_option("--dat", verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat");
+    verify_cmd->add_option("--dat", verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat")
+        ->allow_extra_args(false);  // one file each time: the names after it stay containers
     verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
     add_threads(*verify_cmd, verify.threads);
 

@@ -1,11 +1,130 @@
 // verify.cpp - qiv verify: every frame read, the image's hashes, and the DAT files' verdict
+#include "cli/interrupt.hpp"
+#include "io/cpu_count.hpp"
 #include "qiv/commands.hpp"
+#include "qiv/dat.hpp"
+#include "qiv/failure.hpp"
+#include "qiv/image_hash.hpp"
+#include "qiv/json.hpp"
+#include "qiv/platform.hpp"
+
+#include <qivpak/reader.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 namespace qiv {
 
-int verify_command(const VerifyArgs&, Streams& io) {
-    std::fputs("qiv: verify is not built yet\n", io.err);
-    return EXIT_SOME_FAILED;
+namespace {
+
+constexpr unsigned kMaxReaders = 64;
+
+// The whole file at the UTF-8 path `file` into `bytes`; false with errno's reason in `why`.
+bool read_whole_file(const std::string& file, std::string& bytes, std::string& why) {
+    errno = 0;
+    std::ifstream in(std::filesystem::path(std::u8string(file.begin(), file.end())), std::ios::binary);
+    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    if (in && !in.bad()) return true;
+    why = errno != 0 ? std::strerror(errno) : "cannot be read";
+    return false;
+}
+
+// The roms of every DAT, in the order given; false after a message naming the first DAT that failed.
+bool read_dats(const std::vector<std::string>& dats, std::vector<DatRom>& roms, std::FILE* err) {
+    for (const std::string& dat : dats) {
+        std::string bytes, why;
+        if (!read_whole_file(dat, bytes, why)) {
+            std::fprintf(err, "qiv: %s: cannot open the DAT file: %s\n", dat.c_str(), why.c_str());
+            return false;
+        }
+        try {
+            std::vector<DatRom> listed = parse_dat(bytes);
+            roms.insert(roms.end(), std::make_move_iterator(listed.begin()), std::make_move_iterator(listed.end()));
+        } catch (const DatError& error) {
+            std::fprintf(err, "qiv: %s: not a DAT file: %s\n", dat.c_str(), error.what());
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string crc_hex(std::uint32_t crc) {
+    char text[9];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(crc));
+    return text;
+}
+
+const char* verdict_name(DatVerdict::Kind kind) {
+    switch (kind) {
+    case DatVerdict::Kind::verified: return "verified";
+    case DatVerdict::Kind::mismatch: return "mismatch";
+    case DatVerdict::Kind::not_listed: break;
+    }
+    return "not_listed";
+}
+
+// The human line of one container: its hashes, or with DATs the verdict.
+void print_result(std::FILE* out, const std::string& file, std::uint64_t size, const ImageHashes& hashes,
+                  const std::optional<DatVerdict>& verdict) {
+    if (!verdict) {
+        std::fprintf(out, "%s: %llu bytes, crc32 %s, md5 %s, sha1 %s\n", file.c_str(),
+                     static_cast<unsigned long long>(size), crc_hex(hashes.crc32).c_str(), hashes.md5.c_str(),
+                     hashes.sha1.c_str());
+    } else if (verdict->kind == DatVerdict::Kind::not_listed) {
+        std::fprintf(out, "%s: not in the DAT files\n", file.c_str());
+    } else {
+        std::fprintf(out, "%s: %s: game \"%s\", rom \"%s\"\n", file.c_str(),
+                     verdict->kind == DatVerdict::Kind::verified ? "verified" : "hash mismatch",
+                     verdict->rom->game.c_str(), verdict->rom->name.c_str());
+    }
+}
+
+JsonObject result_json(const std::string& file, std::uint64_t size, const ImageHashes& hashes,
+                       const std::optional<DatVerdict>& verdict) {
+    JsonObject object;
+    object.add("file", file).add("size", size).add("crc32", crc_hex(hashes.crc32)).add("md5", hashes.md5).add("sha1", hashes.sha1);
+    if (verdict) {
+        object.add("result", verdict_name(verdict->kind));
+        if (verdict->rom) object.add("game", verdict->rom->game).add("rom", verdict->rom->name);
+    }
+    return object;
+}
+
+}  // namespace
+
+int verify_command(const VerifyArgs& args, Streams& io) {
+    std::vector<DatRom> roms;
+    if (!read_dats(args.dats, roms, io.err)) return EXIT_SOME_FAILED;
+    const unsigned readers = std::min(args.threads != 0 ? args.threads : qivpak::available_cpus(), kMaxReaders);
+    const auto should_stop = [] { return qivpak::pending_interrupt() != 0; };
+
+    int status = EXIT_ALL_WELL;
+    std::optional<JsonArrayWriter> json;
+    if (args.json) json.emplace(io.out);
+    for (const std::string& file : args.containers) {
+        try {
+            const qivpak::QivReader reader(file);
+            const ImageHashes hashes = hash_image(reader, readers, should_stop);
+            std::optional<DatVerdict> verdict;
+            if (!args.dats.empty()) verdict = find_image(roms, reader.size(), hashes, file);
+            if (verdict && verdict->kind != DatVerdict::Kind::verified) status = EXIT_SOME_FAILED;
+            if (json) json->add(result_json(file, reader.size(), hashes, verdict));
+            else print_result(io.out, file, reader.size(), hashes, verdict);
+        } catch (const qivpak::Stopped&) {
+            io.interrupted = qivpak::pending_interrupt();
+            return EXIT_INTERRUPTED;
+        } catch (const std::exception& error) {
+            status = EXIT_SOME_FAILED;
+            if (json) json->add(failure_json(file, error));
+            else print_failure(io.err, file, error);
+        }
+        std::fflush(io.out);
+    }
+    return status;
 }
 
 }  // namespace qiv

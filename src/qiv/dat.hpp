@@ -1,0 +1,60 @@
+// dat.hpp - DAT files (Logiqx XML): the roms they list, and finding an image among them
+//
+// A DAT lists known good dumps: <datafile><game name=...><rom name= size= crc=
+// md5= sha1=/>...</game>...</datafile>, with <machine> also taken for <game>.
+// Reading the XML is the system's business (pugixml on POSIX systems, the
+// system's XmlLite on Windows): parse_dat has one source per system; the
+// rest of the reading and the matching are the same everywhere.
+#pragma once
+
+#include "qiv/image_hash.hpp"
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qiv {
+
+struct DatRom {
+    std::string game;                    // name of the game (or machine) that lists it
+    std::string name;                    // the rom's file name, as the DAT writes it
+    std::uint64_t size = 0;              // bytes
+    std::optional<std::uint32_t> crc32;  // none when the DAT gives none
+    std::string md5, sha1;               // lower-case hex; empty when the DAT gives none
+};
+
+// A DAT that cannot be parsed; what() says why, e.g. "Start-end tags mismatch (at byte 57)".
+class DatError : public std::runtime_error {
+    using runtime_error::runtime_error;
+};
+
+// The roms of the DAT whose bytes are `xml`, in document order. Attributes
+// are read as add_rom reads them. Throws DatError when the bytes are not
+// well-formed XML or the document element is not <datafile>.
+std::vector<DatRom> parse_dat(std::string_view xml);
+
+// Appends the rom with these attribute values (as written in the DAT) to
+// `roms`. A rom whose size is not a decimal number is left out; a crc that
+// is not 1 to 8 hex digits, an md5 not 32, a sha1 not 40 are taken as absent;
+// hex is read without regard to case.
+void add_rom(std::vector<DatRom>& roms, std::string_view game, std::string_view name, std::string_view size,
+             std::string_view crc, std::string_view md5, std::string_view sha1);
+
+struct DatVerdict {
+    enum class Kind {
+        verified,    // a rom of this size and SHA-1 (CRC32 for a rom without SHA-1)
+        mismatch,    // none matched, but `rom` carries the container's name (extensions aside)
+        not_listed,  // neither
+    } kind;
+    const DatRom* rom = nullptr;  // the rom matched or named (the first in list order); null for not_listed
+};
+
+// Finds the image of `size` bytes and `hashes`, held by the container at
+// `container_path`, among `roms`.
+DatVerdict find_image(const std::vector<DatRom>& roms, std::uint64_t size, const ImageHashes& hashes,
+                      std::string_view container_path);
+
+}  // namespace qiv

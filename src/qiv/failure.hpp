@@ -1,0 +1,38 @@
+// failure.hpp - how info, verify and cat tell that a container failed: one message line, or a JSON object
+#pragma once
+
+#include "qiv/json.hpp"
+
+#include <qivpak/reader.hpp>
+
+#include <cstdio>
+#include <exception>
+#include <optional>
+#include <string>
+
+namespace qiv {
+
+// The frame a failure names: the damaged frame of a QivFormatError thrown by a read.
+inline std::optional<std::uint32_t> failed_frame(const std::exception& error) {
+    const auto* format = dynamic_cast<const qivpak::QivFormatError*>(&error);
+    return format ? format->frame() : std::nullopt;
+}
+
+// "qiv: FILE: MESSAGE", or "qiv: FILE: frame N: MESSAGE" when a frame is named;
+// MESSAGE is the library's what().
+inline void print_failure(std::FILE* err, const std::string& file, const std::exception& error) {
+    if (const auto frame = failed_frame(error))
+        std::fprintf(err, "qiv: %s: frame %u: %s\n", file.c_str(), static_cast<unsigned>(*frame), error.what());
+    else
+        std::fprintf(err, "qiv: %s: %s\n", file.c_str(), error.what());
+}
+
+// {"file": FILE, "error": MESSAGE} with "frame": N when a frame is named.
+inline JsonObject failure_json(const std::string& file, const std::exception& error) {
+    JsonObject object;
+    object.add("file", file).add("error", error.what());
+    if (const auto frame = failed_frame(error)) object.add("frame", std::uint64_t{*frame});
+    return object;
+}
+
+}  // namespace qiv

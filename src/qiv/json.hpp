@@ -1,0 +1,45 @@
+// json.hpp - the JSON that qiv's --json documents are made of: escaped strings, objects, an array written as it grows
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace qiv {
+
+// `text` as a JSON string: quoted, with quotes, backslashes and control
+// characters escaped; every other byte (UTF-8 included) as it is.
+std::string json_string(std::string_view text);
+
+// One object, its members in the order they are added.
+class JsonObject {
+public:
+    JsonObject& add(std::string_view key, std::string_view value);  // a string
+    JsonObject& add(std::string_view key, const char* value) { return add(key, std::string_view(value)); }
+    JsonObject& add(std::string_view key, std::uint64_t value);    // a number
+    JsonObject& add_json(std::string_view key, std::string_view json);  // a value already in JSON (a number, null)
+    std::string text() const { return "{" + members_ + "}"; }
+
+private:
+    std::string members_;  // "key": value pairs, comma-separated
+};
+
+// An array of objects written to `out` one element a line, as they come:
+// "[" first, then each object, then "]" from close() (or the destructor).
+class JsonArrayWriter {
+public:
+    explicit JsonArrayWriter(std::FILE* out);
+    ~JsonArrayWriter() { close(); }
+    JsonArrayWriter(const JsonArrayWriter&) = delete;
+    JsonArrayWriter& operator=(const JsonArrayWriter&) = delete;
+    void add(const JsonObject& object);
+    void close();
+
+private:
+    std::FILE* out_;
+    bool empty_ = true;   // no element written yet
+    bool closed_ = false;
+};
+
+}  // namespace qiv
