@@ -65,6 +65,6 @@ FileOutcome rename_into_place(const std::string& from, const std::string& to, bo
     // the new name is on the device.
     const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     return ::MoveFileExW(qivpak::utf8_to_utf16(from).c_str(), qivpak::utf8_to_utf16(to).c_str(), flags) ? FileOutcome{} : failed();
-
+}
 
 }  // namespace qiv
