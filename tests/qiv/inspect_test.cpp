@@ -57,7 +57,7 @@ const std::string kBrokenDat = "qiv: broken.dat: not a DAT file: Start-end tags 
 #endif
 
 const std::string kGoodDat = R"dat(<?xml version="1.0"?>
-<!DOCTYPE datafile PUBLIC "-//Logiqx//DTD ROM Management Datafile//EN" "http://www.logiqx.com/Dats/datafile.dtd">
+<!DOCTYPE datafile SYSTEM "datafile.dtd">
 <datafile>
   <header><name>Test discs</name></header>
   <game name="Decoy">
