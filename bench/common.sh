@@ -13,3 +13,16 @@ build_bench() {
 
 # median: the middle one of the numbers on standard input, one a line (the upper one of an even count).
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# packed_image SIZE_MIB: a scratch folder $work (removed at exit) holding the disc-like image
+# $image (bench/make_image.sh, $bytes bytes) and its plain container $container; $cores CPUs.
+packed_image() {
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    image=$work/disc.iso
+    container=$work/disc.qiv
+    bash bench/make_image.sh "$image" "$1"
+    ./build/bench/qivpak "$image" "$container" >/dev/null
+    bytes=$(stat -c %s "$image")
+    cores=$(nproc)
+}

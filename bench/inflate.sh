@@ -16,13 +16,7 @@ build_bench qivpak inflate_bench
 cmake -S . -B build/bench-zlib -G Ninja -DCMAKE_BUILD_TYPE=Release -DQIVPAK_BUILD_TESTS=OFF -DQIVPAK_INFLATER=zlib >/dev/null
 cmake --build build/bench-zlib --target qivpak >/dev/null
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-image=$work/disc.iso
-bash bench/make_image.sh "$image" "$size_mib"
-./build/bench/qivpak "$image" "$work/ref.qiv" >/dev/null
-bytes=$(stat -c %s "$image")
-cores=$(nproc)
+packed_image "$size_mib"
 
 # measure FIELD COMMAND...: median over the runs of wall seconds (FIELD e) or
 # CPU seconds, user and system (FIELD cpu); every run writes a new file.
@@ -37,19 +31,19 @@ measure() {
 
 echo "image: $size_mib MiB disc-image-like ISO ($bytes bytes), $cores cores, $(lscpu | sed -n 's/^Model name: *//p')"
 echo "in memory, one thread, every compressed frame:"
-./build/bench/inflate_bench "$work/ref.qiv" "$runs" | tee "$work/inflaters"
+./build/bench/inflate_bench "$container" "$runs" | tee "$work/inflaters"
 loop=$(awk '/^zlib_uncompress_per_frame/ { print $2 }' "$work/inflaters")
 # The frame inflater every reader of containers uses: libdeflate's where the build has it.
 frame_rate=$(awk '/^libdeflate_frame_inflater/ { r = $4 } /^zlib_frame_inflater/ { if (r == "") z = $4 }
                   END { print (r != "" ? r : z) }' "$work/inflaters")
 
-cpu_null=$(measure cpu env QIVPAK_THREADS=1 ./build/bench/qivpak -d "$work/ref.qiv" /dev/null)
-cpu_file=$(measure cpu env QIVPAK_THREADS=1 ./build/bench/qivpak -d "$work/ref.qiv" "$work/out")
-cpu_zlib=$(measure cpu env QIVPAK_THREADS=1 ./build/bench-zlib/qivpak -d "$work/ref.qiv" /dev/null)
+cpu_null=$(measure cpu env QIVPAK_THREADS=1 ./build/bench/qivpak -d "$container" /dev/null)
+cpu_file=$(measure cpu env QIVPAK_THREADS=1 ./build/bench/qivpak -d "$container" "$work/out")
+cpu_zlib=$(measure cpu env QIVPAK_THREADS=1 ./build/bench-zlib/qivpak -d "$container" /dev/null)
 copy=$(measure e sh -c "cat '$image' > '$work/out'")
-unpack=$(measure e ./build/bench/qivpak -d "$work/ref.qiv" "$work/out")
-unpack_zlib=$(measure e ./build/bench-zlib/qivpak -d "$work/ref.qiv" "$work/out")
-./build/bench/qivpak -d "$work/ref.qiv" "$work/out" >/dev/null
+unpack=$(measure e ./build/bench/qivpak -d "$container" "$work/out")
+unpack_zlib=$(measure e ./build/bench-zlib/qivpak -d "$container" "$work/out")
+./build/bench/qivpak -d "$container" "$work/out" >/dev/null
 cmp "$image" "$work/out"
 
 awk -v b="$bytes" -v loop="$loop" -v n="$cpu_null" -v f="$cpu_file" -v z="$cpu_zlib" -v c="$copy" -v u="$unpack" \

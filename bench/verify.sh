@@ -10,13 +10,7 @@ size_mib=${1:-256}
 runs=${2:-5}
 
 build_bench qivpak qiv verify_bench
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-image=$work/disc.iso
-bash bench/make_image.sh "$image" "$size_mib"
-./build/bench/qivpak "$image" "$work/disc.qiv" >/dev/null
-bytes=$(stat -c %s "$image")
-cores=$(nproc)
+packed_image "$size_mib"
 
 # measure COMMAND...: "WALL CPU" medians over the runs (CPU: user and system seconds).
 measure() {
@@ -31,12 +25,12 @@ measure() {
 
 echo "image: $size_mib MiB disc-image-like ISO ($bytes bytes), $cores cores, $(lscpu | sed -n 's/^Model name: *//p')"
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-read -r unpack unpack_cpu < <(measure ./build/bench/qivpak -d "$work/disc.qiv" /dev/null)
-read -r verify verify_cpu < <(measure ./build/bench/qiv verify "$work/disc.qiv")
-read -r verify1 verify1_cpu < <(measure ./build/bench/qiv verify --threads 1 "$work/disc.qiv")
+read -r unpack unpack_cpu < <(measure ./build/bench/qivpak -d "$container" /dev/null)
+read -r verify verify_cpu < <(measure ./build/bench/qiv verify "$container")
+read -r verify1 verify1_cpu < <(measure ./build/bench/qiv verify --threads 1 "$container")
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
 expected=$(sha1sum < "$image" | cut -c1-40)
-./build/bench/qiv verify "$work/disc.qiv" | grep -q "sha1 $expected\$" || { echo "verify gave a wrong SHA-1" >&2; exit 1; }
+./build/bench/qiv verify "$container" | grep -q "sha1 $expected\$" || { echo "verify gave a wrong SHA-1" >&2; exit 1; }
 
 awk -v b="$bytes" -v u="$unpack" -v uc="$unpack_cpu" -v v="$verify" -v vc="$verify_cpu" -v v1="$verify1" \
     -v v1c="$verify1_cpu" -v cores="$cores" 'BEGIN {
@@ -48,6 +42,6 @@ awk -v b="$bytes" -v u="$unpack" -v uc="$unpack_cpu" -v v="$verify" -v vc="$veri
 }'
 echo
 echo "CPU seconds of each part of verify, one thread each, in memory (median of $runs):"
-./build/bench/verify_bench "$work/disc.qiv" "$runs" | sed 's/^/  /'
+./build/bench/verify_bench "$container" "$runs" | sed 's/^/  /'
 echo "(the digests run side by side on threads of their own, MD5 alone sets the least wall time a pass can take;"
 echo " with fewer cores than parts, the sum over the cores bounds it too)"
