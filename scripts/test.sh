@@ -41,6 +41,9 @@ run_windows_suite() {
 }
 
 run_suite gcc g++
+# The command lines again with one worker thread: the same text, files and statuses.
+echo "== one thread =="
+QIVPAK_THREADS=1 ctest --test-dir build/test-gcc --output-on-failure -j "$jobs" -L cli
 # The zlib inflater alone, as a build without libdeflate has it: the unpacking tests and the
 # damaged-container table, whose verdicts must be the same with either inflater.
 echo "== zlib inflater =="
