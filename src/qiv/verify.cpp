@@ -6,6 +6,7 @@
 #include "qiv/failure.hpp"
 #include "qiv/image_hash.hpp"
 #include "qiv/json.hpp"
+#include "qiv/paths.hpp"
 #include "qiv/platform.hpp"
 
 #include <qivpak/reader.hpp>
@@ -13,7 +14,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -26,7 +26,7 @@ constexpr unsigned kMaxReaders = 64;
 // The whole file at the UTF-8 path `file` into `bytes`; false with errno's reason in `why`.
 bool read_whole_file(const std::string& file, std::string& bytes, std::string& why) {
     errno = 0;
-    std::ifstream in(std::filesystem::path(std::u8string(file.begin(), file.end())), std::ios::binary);
+    std::ifstream in(to_path(file), std::ios::binary);
     if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
     if (in && !in.bad()) return true;
     why = errno != 0 ? std::strerror(errno) : "cannot be read";
