@@ -138,13 +138,13 @@ void advance(DirCursor& dir, const IsoDirRecord& record) {
 }  // namespace
 
 bool IsoExtentHeads::begins_with(std::uint32_t extent, std::string_view magic) {
+    if (extent >= sectors_) return magic.empty();  // past the image's end
     const std::uint64_t offset = std::uint64_t{extent} * SECTOR_SIZE;
-    if (offset >= image_size_) return magic.empty();
     if (magic.size() > KEPT) {
         std::string bytes(magic.size(), '\0');
         return image_.read_at(offset, bytes.data(), bytes.size()) == bytes.size() && bytes == magic;
     }
-    if (heads_.empty()) heads_.resize((image_size_ + SECTOR_SIZE - 1) / SECTOR_SIZE);
+    if (heads_.empty()) heads_.resize(sectors_);
     Head& head = heads_[extent];
     if (head.count < 0) head.count = static_cast<std::int8_t>(image_.read_at(offset, head.bytes.data(), KEPT));
     return magic.size() <= static_cast<std::size_t>(head.count) &&

@@ -81,7 +81,8 @@ class IsoExtentHeads {
 public:
     static constexpr std::size_t KEPT = 4;  // bytes kept per extent; a longer magic is read at every test
 
-    explicit IsoExtentHeads(ByteSource& image) : image_(image), image_size_(image.size()) {}
+    explicit IsoExtentHeads(ByteSource& image)
+        : image_(image), sectors_((image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE) {}
 
     // Whether the data at logical block `extent` begin with `magic`; false when
     // the image ends (or its read fails) before magic.size() bytes.
@@ -93,7 +94,7 @@ private:
         std::int8_t count = -1;  // bytes the image gave at the extent; -1: not read yet
     };
     ByteSource& image_;
-    std::uint64_t image_size_;
+    std::uint64_t sectors_;    // sectors the image touches, a short last one included
     std::vector<Head> heads_;  // by logical block; empty until the first test
 };
 

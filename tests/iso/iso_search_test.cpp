@@ -22,7 +22,7 @@ Names search(ByteSource& image, const IsoFilter* filter, std::size_t capacity = 
 
 TEST(IsoSearch, FilterCriteriaSelectRecords) {
     // Root (sector 20): MOVIE, SONG, SUB (sector 21: DEEP), TAIL, whose data are the image's last 2 bytes, and
-    // GONE, a directory past the image's end.
+    // GONE, a directory in the first sector past the image's end.
     IsoImage image(30);
     image.bytes.resize(image.bytes.size() + 2);
     image.root(20);
@@ -30,7 +30,7 @@ TEST(IsoSearch, FilterCriteriaSelectRecords) {
     at = image.put(at, "MOVIE.PMF;1", 22, 100);
     at = image.put(at, "SONG.WAV;1", 23, 5000);
     at = image.put(at, "SUB", 21, SECTOR_SIZE, true);
-    image.put(image.put(at, "TAIL.BIN;1", 30, 2), "GONE", 4000, 100, true);
+    image.put(image.put(at, "TAIL.BIN;1", 30, 2), "GONE", 31, 100, true);
     image.put(image.dir(21, 20), "DEEP.PMF;1", 24, 100);
     for (auto [sector, text] : {std::pair{22u, "PSMF"}, {23u, "RIFF"}, {24u, "PSMF"}, {30u, "PS"}})
         std::copy_n(text, std::strlen(text), image.bytes.begin() + std::ptrdiff_t{sector} * SECTOR_SIZE);
