@@ -5,7 +5,8 @@
 // records reached from it, with 2048-byte logical blocks. No volume descriptor
 // is checked; an image that is not ISO 9660 is read by the same rules. Nothing
 // is reported and no read error ends a search: bytes that cannot be read count
-// as zero. Safe to run concurrently on different ByteSources.
+// as zero. Safe to run concurrently on different ByteSources (each search with
+// its own IsoExtentHeads).
 #pragma once
 
 #include "format/qiv_format.hpp"
@@ -76,7 +77,8 @@ struct IsoFilter {
 // so that the magic tests cost one read per distinct extent however many
 // records name it: at most one read per sector of the image, none for an
 // extent past its end. Holds KEPT + 1 bytes per sector of the image from the
-// first test on. Bound to one image, which must not change while it is in use.
+// first test on (10 MiB for a 4 GiB image). Bound to one image, which must not
+// change while it is in use; serves one search at a time.
 class IsoExtentHeads {
 public:
     static constexpr std::size_t KEPT = 4;  // bytes kept per extent; a longer magic is read at every test
@@ -126,25 +128,26 @@ struct IsoSearch {
 // The record that would pass the bound is neither tested nor stored: the search
 // ends there with what it has stored, as when the results are full, and the
 // directories still open are not stored. A search so costs at most a small
-// multiple of one pass over the image, whatever its records say: directory
-// sectors are read whole, once each time a walk passes over them, and the
-// magic tests make at most one read of a few bytes per distinct extent inside
-// the image (none past its end), fewer when `heads` comes from an earlier
-// search of the same image.
-// `heads`: the leading bytes of extents already read, for searches of the same
-// image one after the other; nullptr, the search keeps its own.
+// multiple of one pass over the image, whatever its records say: directories
+// are read in blocks of 16 sectors, once each time a walk passes over them,
+// and the magic tests make at most one read of a few bytes per distinct extent
+// inside the image (none past its end), none at all for the extents that
+// `heads` already holds.
+//
+// `heads`: the leading bytes of the image's extents, kept from an earlier
+// search of the same image; nullptr: the search keeps its own.
 int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const IsoFilter* filter,
                    IsoExtentHeads* heads = nullptr);
 
 // Walks the directory whose records begin at byte `dir_offset` (a multiple of
 // SECTOR_SIZE), and every directory below it not yet in search.walked,
-// storing matches from index `found` on (found ≤ results.size()). Returns the new count. The walk stops at
-// once, without storing the record in hand, when the results are full after a
-// record was tested and, for a directory, walked, and when the record read
-// brings search.records_examined past the work bound of iso_find_files.
-// Directory sectors are read whole, a few kept at hand for the walk. A
-// directory whose extent lies past the end of the image is not entered: it
-// holds no records.
+// storing matches from index `found` on (found ≤ results.size()). Returns the
+// new count. The walk stops at once, without storing the record in hand, when
+// the results are full after a record was tested and, for a directory,
+// walked, and when the record read brings search.records_examined past the
+// work bound of iso_find_files. The image is read in blocks of 16 sectors, the
+// last 8 kept at hand for the walk. A directory whose extent lies past the end
+// of the image is not entered: it holds no records.
 //
 // A directory ends at a zero length byte when more bytes are left up to the
 // next 2048-byte boundary than the previous record's length; otherwise the
