@@ -18,7 +18,7 @@ struct ProcessResult {
 struct ProcessOptions {
     std::string cwd;                                       // working folder; empty: the caller's
     std::vector<std::pair<std::string, std::string>> env;  // variables set for the program, the rest inherited
-    int timeout_s = 60;                                    // the program is killed after this many seconds
+    int timeout_s = 100;                                   // the program is killed after this many seconds
     std::string interrupt_when = {};  // Windows: Ctrl-C to the program's own console once stdout holds this text
 };
 
