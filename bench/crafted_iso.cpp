@@ -1,13 +1,17 @@
 // crafted_iso.cpp - writes a hostile ISO 9660 image whose directories all run on to the end of the image
 //
-// usage: crafted_iso OUT [SIZE_MIB] [DIRS]   (defaults 16 and 20)
+// usage: crafted_iso OUT [SIZE_MIB] [DIRS] [RECORD_LEN]   (defaults 16, 20 and 34)
 //
 // The root lists DIRS subdirectories; subdirectory i starts at sector 100 + i.
-// Every sector from 100 to the end is filled to its last byte with file records
-// (59 of 34 bytes and one of 42), so no zero length byte ever ends a directory
-// before the image does, and each subdirectory's walk reads on over every
-// sector after its start. The file records name extents spread over the image,
-// none of which begins with a media file's magic.
+// Every sector from 100 to the end is filled with file records of RECORD_LEN
+// bytes (34 to 255), the last one longer by what is left of the sector where
+// that fits (with 34: 59 of 34 bytes and one of 42), else followed by a tail
+// shorter than a record, so no zero length byte ever ends a directory before
+// the image does, and each subdirectory's walk reads on over every sector
+// after its start. Short records make the most records per sector; long ones
+// the most walks over each sector before the search's bound ends it. The file
+// records name extents spread over the image, none of which begins with a
+// media file's magic.
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -46,17 +50,23 @@ std::uint64_t put_record(std::vector<std::uint8_t>& image, std::uint64_t at, std
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::fprintf(stderr, "usage: crafted_iso OUT [SIZE_MIB] [DIRS]\n");
+        std::fprintf(stderr, "usage: crafted_iso OUT [SIZE_MIB] [DIRS] [RECORD_LEN]\n");
         return 2;
     }
     const std::uint64_t size_mib = argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 16;
     const std::uint32_t dirs = argc > 3 ? static_cast<std::uint32_t>(std::strtoul(argv[3], nullptr, 10)) : 20;
+    const std::uint64_t record_len = argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 34;
     const std::uint64_t sectors = size_mib * 1024 * 1024 / kSector;
-    if (sectors <= kFirstDir + dirs || dirs > 100) {
-        std::fprintf(stderr, "crafted_iso: the image must be larger than %u sectors, with at most 100 dirs\n",
+    if (sectors <= kFirstDir + dirs || dirs > 100 || record_len < 34 || record_len > 255) {
+        std::fprintf(stderr,
+                     "crafted_iso: the image must be larger than %u sectors, with at most 100 dirs and records of "
+                     "34 to 255 bytes\n",
                      kFirstDir + dirs);
         return 2;
     }
+    const std::uint64_t per_sector = kSector / record_len;
+    const std::uint64_t rest = kSector % record_len;  // what the records leave of a sector
+    const std::uint64_t last_len = record_len + rest <= 255 ? record_len + rest : record_len;
     std::vector<std::uint8_t> image(sectors * kSector, 0);
 
     // Primary Volume Descriptor with its root record, then the terminator.
@@ -80,9 +90,10 @@ int main(int argc, char** argv) {
     std::uint32_t next_extent = 0;
     for (std::uint64_t s = kFirstDir; s < sectors; ++s) {
         at = s * kSector;
-        for (int i = 0; i < 60; ++i) {
+        for (std::uint64_t i = 0; i < per_sector; ++i) {
             next_extent = static_cast<std::uint32_t>((next_extent + 7919) % sectors);
-            at = put_record(image, at, i < 59 ? 34 : 42, next_extent, false, "F");
+            at = put_record(image, at, static_cast<std::uint8_t>(i + 1 < per_sector ? record_len : last_len),
+                            next_extent, false, "F");
         }
     }
 

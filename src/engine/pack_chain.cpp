@@ -45,7 +45,7 @@ File pack_image(OpenImage& image, const PackSettings& settings, const std::strin
     return container;
 }
 
-std::uint64_t close_container(File& container) {
+std::uint64_t close_container(ClosableSink& container) {
     const bool flushed = container.flush();
     const std::uint64_t size = container.size();
     if (!flushed || !container.close()) throw RunError{Fault::write_container};

@@ -40,8 +40,8 @@ File pack_image(OpenImage& image, const PackSettings& settings, const std::strin
                 Reporter& reporter, const std::function<void(const NcPlan&)>& created);
 
 // Writes out and closes a finished container; returns its size in bytes.
-// Throws RunError{write_container}.
-std::uint64_t close_container(File& container);
+// Throws RunError{write_container} when the flush or the close fails.
+std::uint64_t close_container(ClosableSink& container);
 
 // Opens the container, creates the image (then calls created()), restores
 // the image and closes it. Throws RunError open_container, create_image,

@@ -49,13 +49,22 @@ public:
     virtual RandomAccessSink* random_access() { return nullptr; }
 };
 
+// An output that ends by being closed: a container being written.
+class ClosableSink : public ByteSink {
+public:
+    // Flushes, then closes. false when anything failed.
+    virtual bool close() = 0;
+    // Bytes written so far, queued ones included.
+    virtual std::uint64_t size() const = 0;
+};
+
 // Owns one open file of the system (a descriptor, or a handle on Windows).
 // Writes are buffered; an error is sticky, so once a write or flush has failed
 // every later write, flush and close fails too. Only read_at and write_at may
 // be called from several threads at once; everything else is not safe for
 // concurrent use. A regular file opened for writing is also a RandomAccessSink
 // (write_at bypasses the queue and leaves the position alone).
-class File : public ByteSource, public ByteSink, public RandomAccessSink {
+class File : public ByteSource, public ClosableSink, public RandomAccessSink {
 public:
     enum class Mode {
         read,           // existing file, read only
@@ -90,7 +99,7 @@ public:
     // Writes out what is queued. false on any write error, now or earlier.
     bool flush() override;
     // Flushes, then closes. false when anything failed.
-    bool close();
+    bool close() override;
 
     // Moves the position (after flushing queued writes). false on failure.
     bool seek(std::uint64_t position) override;

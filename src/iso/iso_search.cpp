@@ -10,6 +10,9 @@
 namespace qivpak {
 namespace {
 
+// Sectors the image touches, a short last one included.
+std::uint64_t sectors_of(const ByteSource& image) { return (image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE; }
+
 // Where the walk stands in one directory.
 struct DirCursor {
     std::uint64_t rec_offset;     // byte offset of the record in hand
@@ -24,23 +27,24 @@ void read_record(ByteSource& image, std::uint64_t offset, IsoDirRecord& record) 
     image.read_at(offset, record.bytes.data(), record.bytes.size());
 }
 
-// The image's bytes as the walk reads them: a whole sector per read, the last
-// few sectors kept, so that a directory costs one read per sector instead of
-// one per record, and the sector a walk comes back to after a descent is
-// usually still at hand. Bytes the image does not hold read as zero. The image
-// must not change while the cache is in use.
-class SectorCache {
+// The image's bytes as the walk reads them: a block of 16 sectors per read,
+// the last few blocks kept, so that a directory costs one read per block
+// instead of one per record, a walk over many sectors (or many small
+// directories side by side, as discs lay them out) few reads, and the block a
+// walk comes back to after a descent is usually still at hand. Bytes the image
+// does not hold read as zero. The image must not change while the cache is in
+// use.
+class BlockCache {
 public:
-    explicit SectorCache(ByteSource& image)
-        : image_(image), image_sectors_((image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE) {}
+    explicit BlockCache(ByteSource& image) : image_(image), image_size_(image.size()), bytes_(SLOTS * BLOCK) {}
 
-    // The record at `offset`: its 289 bytes, across a sector boundary when it straddles one.
+    // The record at `offset`: its 289 bytes, across a block boundary when it straddles one.
     void read_record(std::uint64_t offset, IsoDirRecord& record) {
         std::uint8_t* out = record.bytes.data();
         for (std::size_t left = record.bytes.size(); left > 0;) {
-            const std::size_t within = static_cast<std::size_t>(offset % SECTOR_SIZE);
-            const std::size_t n = std::min<std::size_t>(left, SECTOR_SIZE - within);
-            std::memcpy(out, sector(offset / SECTOR_SIZE) + within, n);
+            const std::size_t within = static_cast<std::size_t>(offset % BLOCK);
+            const std::size_t n = std::min<std::size_t>(left, BLOCK - within);
+            std::memcpy(out, block(offset / BLOCK) + within, n);
             out += n;
             offset += n;
             left -= n;
@@ -48,43 +52,45 @@ public:
     }
 
 private:
+    static constexpr std::size_t BLOCK = 16 * SECTOR_SIZE;
     static constexpr std::size_t SLOTS = 8;
-    static constexpr std::uint64_t NO_SECTOR = UINT64_MAX;
+    static constexpr std::uint64_t NO_BLOCK = UINT64_MAX;
 
     struct Slot {
-        std::uint64_t index = NO_SECTOR;  // which sector the bytes are
-        std::uint64_t last_use = 0;       // use_count_ when it was last asked for
-        std::array<std::uint8_t, SECTOR_SIZE> bytes{};
+        std::uint64_t index = NO_BLOCK;  // which block the slot's bytes are
+        std::uint64_t last_use = 0;      // use_count_ when it was last asked for
     };
 
-    // The bytes of sector `index`, read when none of the slots holds them
+    // The bytes of block `index`, read when none of the slots holds them
     // (into the slot least recently used).
-    const std::uint8_t* sector(std::uint64_t index) {
+    const std::uint8_t* block(std::uint64_t index) {
         ++use_count_;
-        Slot* victim = &slots_[0];
-        for (Slot& slot : slots_) {
-            if (slot.index == index) {
-                slot.last_use = use_count_;
-                return slot.bytes.data();
+        std::size_t victim = 0;
+        for (std::size_t k = 0; k < SLOTS; ++k) {
+            if (slots_[k].index == index) {
+                slots_[k].last_use = use_count_;
+                return &bytes_[k * BLOCK];
             }
-            if (slot.last_use < victim->last_use) victim = &slot;
+            if (slots_[k].last_use < slots_[victim].last_use) victim = k;
         }
-        victim->index = index;
-        victim->last_use = use_count_;
-        victim->bytes.fill(0);
-        if (index < image_sectors_) image_.read_at(index * SECTOR_SIZE, victim->bytes.data(), SECTOR_SIZE);
-        return victim->bytes.data();
+        slots_[victim] = {index, use_count_};
+        std::uint8_t* bytes = &bytes_[victim * BLOCK];
+        const std::size_t got =
+            index * BLOCK < image_size_ ? image_.read_at(index * BLOCK, bytes, BLOCK) : 0;
+        std::fill(bytes + got, bytes + BLOCK, std::uint8_t{0});
+        return bytes;
     }
 
     ByteSource& image_;
-    std::uint64_t image_sectors_;  // sectors the image touches, a short last one included
-    std::uint64_t use_count_ = 0;  // sectors asked for so far
-    std::array<Slot, SLOTS> slots_;
+    std::uint64_t image_size_;
+    std::uint64_t use_count_ = 0;  // blocks asked for so far
+    std::array<Slot, SLOTS> slots_{};
+    std::vector<std::uint8_t> bytes_;  // slot k's block at k × BLOCK
 };
 
 // Reads the next record of `dir` into `record`, moving on to the next sector
 // over the unused tail of one. false when the directory has ended.
-bool next_record(SectorCache& cache, DirCursor& dir, IsoDirRecord& record) {
+bool next_record(BlockCache& cache, DirCursor& dir, IsoDirRecord& record) {
     cache.read_record(dir.rec_offset, record);
     if (record.length() != 0) return true;
     std::uint64_t room = SECTOR_SIZE - dir.rec_offset % SECTOR_SIZE;
@@ -98,16 +104,13 @@ bool is_self_or_parent(const IsoDirRecord& record) {
     return record.bytes[33] == 0x00 || record.bytes[33] == 0x01;
 }
 
-bool extent_begins_with(ByteSource& image, const IsoDirRecord& record, const IsoFilter& filter) {
+bool extent_begins_with(IsoExtentHeads& heads, const IsoDirRecord& record, const IsoFilter& filter) {
     if (filter.magic_len <= 0) return true;
     auto len = static_cast<std::size_t>(filter.magic_len);
-    if (len > filter.magic.size()) return false;
-    std::string head(len, '\0');
-    return image.read_at(record.extent_offset(), head.data(), len) == len &&
-           head == filter.magic.substr(0, len);
+    return len <= filter.magic.size() && heads.begins_with(record.extent(), filter.magic.substr(0, len));
 }
 
-bool passes(ByteSource& image, const IsoDirRecord& record, const IsoFilter* filter) {
+bool passes(IsoExtentHeads& heads, const IsoDirRecord& record, const IsoFilter* filter) {
     if (filter == nullptr) return true;
     const IsoFilter& f = *filter;
     if ((f.criteria & ISO_MATCH_NAME) != 0 && record.name().find(f.name_part) == std::string_view::npos)
@@ -121,7 +124,7 @@ bool passes(ByteSource& image, const IsoDirRecord& record, const IsoFilter* filt
         if (f.length_mode == 0 && len != f.ref_length) return false;
         if (f.length_mode == 1 && len <= f.ref_length) return false;
         if (f.length_mode == 2 && len >= f.ref_length) return false;
-    } else if ((f.criteria & ISO_MATCH_MAGIC) != 0 && !extent_begins_with(image, record, f)) {
+    } else if ((f.criteria & ISO_MATCH_MAGIC) != 0 && !extent_begins_with(heads, record, f)) {
         return false;
     }
     return true;
@@ -134,11 +137,28 @@ void advance(DirCursor& dir, const IsoDirRecord& record) {
 
 }  // namespace
 
-int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const IsoFilter* filter) {
+bool IsoExtentHeads::begins_with(std::uint32_t extent, std::string_view magic) {
+    if (extent >= sectors_) return magic.empty();  // past the image's end
+    const std::uint64_t offset = std::uint64_t{extent} * SECTOR_SIZE;
+    if (magic.size() > KEPT) {
+        std::string bytes(magic.size(), '\0');
+        return image_.read_at(offset, bytes.data(), bytes.size()) == bytes.size() && bytes == magic;
+    }
+    if (heads_.empty()) heads_.resize(sectors_);
+    Head& head = heads_[extent];
+    if (head.count < 0) head.count = static_cast<std::int8_t>(image_.read_at(offset, head.bytes.data(), KEPT));
+    return magic.size() <= static_cast<std::size_t>(head.count) &&
+           std::string_view(head.bytes.data(), magic.size()) == magic;
+}
+
+int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const IsoFilter* filter,
+                   IsoExtentHeads* heads) {
     if (image.size() < ISO_ROOT_RECORD_OFFSET + 6) return 0;
     IsoDirRecord root;
     read_record(image, ISO_ROOT_RECORD_OFFSET, root);
-    IsoSearch search{image, results.first(std::min<std::size_t>(results.size(), INT_MAX)), filter, {}};
+    IsoExtentHeads own(image);
+    IsoSearch search{image, results.first(std::min<std::size_t>(results.size(), INT_MAX)), filter,
+                     heads != nullptr ? *heads : own, {}};
     return static_cast<int>(iso_walk_dir(search, root.extent_offset(), 0));
 }
 
@@ -149,10 +169,19 @@ int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const Iso
 // during a search).
 std::size_t iso_walk_dir(IsoSearch& search, std::uint64_t dir_offset, std::size_t found) {
     const std::size_t capacity = search.results.size();
-    const std::uint64_t bound = ISO_RECORDS_PER_SECTOR * ((search.image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE);
-    SectorCache cache(search.image);
-    std::vector<DirCursor> open{DirCursor{dir_offset}};  // innermost last
-    search.walked.insert(dir_offset);
+    const std::uint64_t sectors = sectors_of(search.image);
+    const std::uint64_t bound = ISO_RECORDS_PER_SECTOR * sectors;
+    if (search.walked.size() < sectors) search.walked.resize(sectors);
+    // Marks the directory at `offset` walked; false when it was already, or lies past the image's end.
+    auto first_walk = [&walked = search.walked](std::uint64_t offset) {
+        const std::uint64_t sector = offset / SECTOR_SIZE;
+        if (sector >= walked.size() || walked[sector]) return false;
+        walked[sector] = true;
+        return true;
+    };
+    BlockCache cache(search.image);
+    std::vector<DirCursor> open;  // innermost last
+    if (first_walk(dir_offset)) open.push_back(DirCursor{dir_offset});
     IsoDirRecord record;
     while (!open.empty()) {
         DirCursor& dir = open.back();
@@ -169,8 +198,8 @@ std::size_t iso_walk_dir(IsoSearch& search, std::uint64_t dir_offset, std::size_
                 advance(dir, record);
                 continue;
             }
-            dir.matched = passes(search.image, record, search.filter);
-            if (record.is_directory() && search.walked.insert(record.extent_offset()).second) {
+            dir.matched = passes(search.heads, record, search.filter);
+            if (record.is_directory() && first_walk(record.extent_offset())) {
                 dir.descended = true;
                 open.push_back(DirCursor{record.extent_offset()});  // dir is not used after this
                 continue;

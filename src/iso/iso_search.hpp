@@ -5,7 +5,8 @@
 // records reached from it, with 2048-byte logical blocks. No volume descriptor
 // is checked; an image that is not ISO 9660 is read by the same rules. Nothing
 // is reported and no read error ends a search: bytes that cannot be read count
-// as zero. Safe to run concurrently on different ByteSources.
+// as zero. Safe to run concurrently on different ByteSources (each search with
+// its own IsoExtentHeads).
 #pragma once
 
 #include "format/qiv_format.hpp"
@@ -16,7 +17,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
-#include <unordered_set>
+#include <vector>
 
 namespace qivpak {
 
@@ -71,13 +72,43 @@ struct IsoFilter {
                                     // magic.size(), or more than the image holds at the extent, fails
 };
 
+// The leading bytes of extents, each read once and kept for all the searches
+// of one scan (the movie and the audio search of the media scan share one),
+// so that the magic tests cost one read per distinct extent however many
+// records name it: at most one read per sector of the image, none for an
+// extent past its end. Holds KEPT + 1 bytes per sector of the image from the
+// first test on (10 MiB for a 4 GiB image). Bound to one image, which must not
+// change while it is in use; serves one search at a time.
+class IsoExtentHeads {
+public:
+    static constexpr std::size_t KEPT = 4;  // bytes kept per extent; a longer magic is read at every test
+
+    explicit IsoExtentHeads(ByteSource& image)
+        : image_(image), sectors_((image.size() + SECTOR_SIZE - 1) / SECTOR_SIZE) {}
+
+    // Whether the data at logical block `extent` begin with `magic`; false when
+    // the image ends (or its read fails) before magic.size() bytes.
+    bool begins_with(std::uint32_t extent, std::string_view magic);
+
+private:
+    struct Head {
+        std::array<char, KEPT> bytes{};
+        std::int8_t count = -1;  // bytes the image gave at the extent; -1: not read yet
+    };
+    ByteSource& image_;
+    std::uint64_t sectors_;    // sectors the image touches, a short last one included
+    std::vector<Head> heads_;  // by logical block; empty until the first test
+};
+
 // What one search carries through the tree.
 struct IsoSearch {
     ByteSource& image;
     std::span<IsoDirRecord> results;          // capacity = results.size()
     const IsoFilter* filter = nullptr;        // nullptr: every record passes
-    std::unordered_set<std::uint64_t> walked;  // byte offsets of the directory extents walked so far
-    std::uint64_t records_examined = 0;        // records read so far, self and parent records included
+    IsoExtentHeads& heads;                    // leading bytes for ISO_MATCH_MAGIC, of the same image
+    std::vector<bool> walked;                 // by logical block: the directory extents walked so far
+                                              // (grown to the image's sectors by the walk)
+    std::uint64_t records_examined = 0;       // records read so far, self and parent records included
 };
 
 // Searches the tree whose root the Primary Volume Descriptor names and stores
@@ -97,16 +128,26 @@ struct IsoSearch {
 // The record that would pass the bound is neither tested nor stored: the search
 // ends there with what it has stored, as when the results are full, and the
 // directories still open are not stored. A search so costs at most a small
-// multiple of one pass over the image, whatever its records say.
-int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const IsoFilter* filter);
+// multiple of one pass over the image, whatever its records say: directories
+// are read in blocks of 16 sectors, once each time a walk passes over them,
+// and the magic tests make at most one read of a few bytes per distinct extent
+// inside the image (none past its end), none at all for the extents that
+// `heads` already holds.
+//
+// `heads`: the leading bytes of the image's extents, kept from an earlier
+// search of the same image; nullptr: the search keeps its own.
+int iso_find_files(ByteSource& image, std::span<IsoDirRecord> results, const IsoFilter* filter,
+                   IsoExtentHeads* heads = nullptr);
 
-// Walks the directory whose records begin at byte `dir_offset`, and every
-// directory below it not yet in search.walked, storing matches from index
-// `found` on (found ≤ results.size()). Returns the new count. The walk stops at
-// once, without storing the record in hand, when the results are full after a
-// record was tested and, for a directory, walked, and when the record read
-// brings search.records_examined past the work bound of iso_find_files.
-// Directory sectors are read whole, a few kept at hand for the walk.
+// Walks the directory whose records begin at byte `dir_offset` (a multiple of
+// SECTOR_SIZE), and every directory below it not yet in search.walked,
+// storing matches from index `found` on (found ≤ results.size()). Returns the
+// new count. The walk stops at once, without storing the record in hand, when
+// the results are full after a record was tested and, for a directory,
+// walked, and when the record read brings search.records_examined past the
+// work bound of iso_find_files. The image is read in blocks of 16 sectors, the
+// last 8 kept at hand for the walk. A directory whose extent lies past the end
+// of the image is not entered: it holds no records.
 //
 // A directory ends at a zero length byte when more bytes are left up to the
 // next 2048-byte boundary than the previous record's length; otherwise the

@@ -38,11 +38,12 @@ NcArea media_area(std::uint32_t extent, std::uint32_t data_length, std::uint64_t
 int find_media_areas(ByteSource& image, bool want_video, bool want_audio, NcAreaTable& table, Reporter& reporter) {
     reporter.stage_started(Stage::media_scan, 0);
     std::vector<IsoDirRecord> results(MAX_NC_AREAS);
+    IsoExtentHeads heads(image);  // both searches test the same extents: each is read once
     int media_count = 0;
-    if (want_video) media_count = iso_find_files(image, results, &MOVIE_FILTER);
+    if (want_video) media_count = iso_find_files(image, results, &MOVIE_FILTER, &heads);
     if (want_audio)
         media_count += iso_find_files(image, std::span(results).subspan(static_cast<std::size_t>(media_count)),
-                                      &AUDIO_FILTER);
+                                      &AUDIO_FILTER, &heads);
 
     for (int i = 0; i < media_count; ++i) {
         const IsoDirRecord& record = results[static_cast<std::size_t>(i)];

@@ -29,7 +29,7 @@ TEST(ConsoleCtrl, CtrlCRemovesThePartialOutputAndEndsAsWindowsEndsIt) {
         SCOPED_TRACE(row.stage);
         std::vector<std::string> argv = {QIVPAK_BINARY};
         argv.insert(argv.end(), row.args.begin(), row.args.end());
-        ProcessOptions options{dir.path.string(), {{"QIVPAK_THREADS", "1"}}, 300, row.stage};
+        ProcessOptions options{dir.path.string(), {{"QIVPAK_THREADS", "1"}}, 60, row.stage};
         const ProcessResult r = run_process(argv, options);
         EXPECT_EQ(r.status, CTRL_C_EXIT) << r.out;
         EXPECT_EQ(r.out.find("Finished."), std::string::npos) << "the run went on to the end";

@@ -21,7 +21,8 @@ Names search(ByteSource& image, const IsoFilter* filter, std::size_t capacity = 
 }
 
 TEST(IsoSearch, FilterCriteriaSelectRecords) {
-    // Root (sector 20): MOVIE, SONG, SUB (sector 21: DEEP), TAIL, whose data are the image's last 2 bytes.
+    // Root (sector 20): MOVIE, SONG, SUB (sector 21: DEEP), TAIL, whose data are the image's last 2 bytes, and
+    // GONE, a directory in the first sector past the image's end.
     IsoImage image(30);
     image.bytes.resize(image.bytes.size() + 2);
     image.root(20);
@@ -29,7 +30,7 @@ TEST(IsoSearch, FilterCriteriaSelectRecords) {
     at = image.put(at, "MOVIE.PMF;1", 22, 100);
     at = image.put(at, "SONG.WAV;1", 23, 5000);
     at = image.put(at, "SUB", 21, SECTOR_SIZE, true);
-    image.put(at, "TAIL.BIN;1", 30, 2);
+    image.put(image.put(at, "TAIL.BIN;1", 30, 2), "GONE", 31, 100, true);
     image.put(image.dir(21, 20), "DEEP.PMF;1", 24, 100);
     for (auto [sector, text] : {std::pair{22u, "PSMF"}, {23u, "RIFF"}, {24u, "PSMF"}, {30u, "PS"}})
         std::copy_n(text, std::strlen(text), image.bytes.begin() + std::ptrdiff_t{sector} * SECTOR_SIZE);
@@ -42,7 +43,7 @@ TEST(IsoSearch, FilterCriteriaSelectRecords) {
         f.ref_length = ref;
         return f;
     };
-    const Names all = {"MOVIE.PMF;1", "SONG.WAV;1", "DEEP.PMF;1", "SUB", "TAIL.BIN;1"};
+    const Names all = {"MOVIE.PMF;1", "SONG.WAV;1", "DEEP.PMF;1", "SUB", "TAIL.BIN;1", "GONE"};
     const struct {
         IsoFilter filter;
         Names expected;
@@ -51,17 +52,18 @@ TEST(IsoSearch, FilterCriteriaSelectRecords) {
         {filter(ISO_MATCH_NAME, ".PMF", 0), {"MOVIE.PMF;1", "DEEP.PMF;1"}},
         {filter(ISO_MATCH_NAME, "pmf", 0), {}},  // case-sensitive
         {filter(ISO_MATCH_DIR, "", 0), {"MOVIE.PMF;1", "SONG.WAV;1", "DEEP.PMF;1", "TAIL.BIN;1"}},
-        {filter(ISO_MATCH_DIR, "", 2), {"SUB"}},
+        {filter(ISO_MATCH_DIR, "", 2), {"SUB", "GONE"}},
         {filter(ISO_MATCH_DIR, "", 1), all},
-        {filter(ISO_MATCH_SIZE, "", 0, 100), {"MOVIE.PMF;1", "DEEP.PMF;1"}},
+        {filter(ISO_MATCH_SIZE, "", 0, 100), {"MOVIE.PMF;1", "DEEP.PMF;1", "GONE"}},
         {filter(ISO_MATCH_SIZE, "", 1, 100), {"SONG.WAV;1", "SUB"}},
         {filter(ISO_MATCH_SIZE, "", 2, 100), {"TAIL.BIN;1"}},
         {filter(ISO_MATCH_MAGIC, "PSMF", 4), {"MOVIE.PMF;1", "DEEP.PMF;1"}},
         {filter(ISO_MATCH_MAGIC, "PSMF", 2), {"MOVIE.PMF;1", "DEEP.PMF;1", "TAIL.BIN;1"}},
+        {filter(ISO_MATCH_MAGIC, std::string_view("PSMF\0", 5), 5), {"MOVIE.PMF;1", "DEEP.PMF;1"}},  // past 4 kept
         {filter(ISO_MATCH_MAGIC, std::string_view("PS\0\0", 4), 4), {}},  // the image ends first
         {filter(ISO_MATCH_MAGIC, "PS", 3), {}},                             // longer than the magic
         {filter(ISO_MATCH_MAGIC, "RIFF", 0), all},
-        {filter(ISO_MATCH_MAGIC | ISO_MATCH_SIZE, "RIFF", 0, 100), {"MOVIE.PMF;1", "DEEP.PMF;1"}},
+        {filter(ISO_MATCH_MAGIC | ISO_MATCH_SIZE, "RIFF", 0, 100), {"MOVIE.PMF;1", "DEEP.PMF;1", "GONE"}},
     };
     for (const auto& row : rows) EXPECT_EQ(search(image, &row.filter), row.expected) << row.filter.criteria;
     EXPECT_EQ(search(image, nullptr), all);

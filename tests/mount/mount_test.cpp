@@ -107,7 +107,7 @@ TEST(Mount, ServesContainersAsTheirImages) {
     const std::string iso = (dir / "disc.iso").string(), src = (dir / "src").string(), mnt = (dir / "mnt").string();
     for (const char* folder : {"tree/DATA/DEEP", "src/subfolder", "mnt"}) fs::create_directories(dir / folder);
     write_file(dir / "tree/DATA/DEEP/MIXED.BIN", make_image("tnzm", 600000, 5));  // text, noise and zeros
-    ASSERT_EQ(run({"xorriso", "-as", "mkisofs", "-R", "-o", iso, (dir / "tree").string()}, 120).status, 0);
+    ASSERT_EQ(run({"xorriso", "-as", "mkisofs", "-R", "-o", iso, (dir / "tree").string()}, 60).status, 0);
     const Bytes image = read_file(iso);
     // The folder to mount: sound containers, one with a damaged frame, and what is left out.
     ASSERT_EQ(run_tool(dir, {"disc.iso", "src/disc.qiv"}).status, 0);

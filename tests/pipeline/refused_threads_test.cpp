@@ -19,7 +19,7 @@ TEST(RefusedThreads, RunGoesOnWithTheThreadsThatStarted) {
                                           {"QIVPAK_TEST_THREADS_ALLOWED", allowed},
                                           {"QIVPAK_THREADS", "16"},
                                           {"ASAN_OPTIONS", "verify_asan_link_order=0"}},
-                                 300, {}};
+                                 60, {}};
         const ProcessResult refused = run_process({QIVPAK_BINARY, "-a", "image", "many.qiv"}, options);
         if (refused.err.find("thread refused") == std::string::npos)
             GTEST_SKIP() << "the preloaded library is not in effect (a sanitizer runtime intercepts threads)";

@@ -18,7 +18,7 @@ struct ProcessResult {
 struct ProcessOptions {
     std::string cwd;                                       // working folder; empty: the caller's
     std::vector<std::pair<std::string, std::string>> env;  // variables set for the program, the rest inherited
-    int timeout_s = 300;                                   // the program is killed after this many seconds
+    int timeout_s = 100;                                   // the program is killed after this many seconds
     // Once stdout holds this text: SIGINT to the program (POSIX), Ctrl-C to its own console (Windows).
     std::string interrupt_when = {};
 };

@@ -83,7 +83,7 @@ inline Bytes make_image(std::string_view kinds, std::size_t size, std::uint32_t 
 // Runs the built tool in `dir`, with QIVPAK_THREADS set to `threads` unless that is empty.
 inline ProcessResult run_tool(const TempDir& dir, std::vector<std::string> args, const std::string& threads = "") {
     args.insert(args.begin(), QIVPAK_BINARY);
-    ProcessOptions options{dir.path.string(), {}, 300, {}};
+    ProcessOptions options{dir.path.string(), {}, 100, {}};
     if (!threads.empty()) options.env.emplace_back("QIVPAK_THREADS", threads);
     return run_process(args, options);
 }
