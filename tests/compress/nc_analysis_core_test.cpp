@@ -1,5 +1,6 @@
 // nc_analysis_core_test.cpp - the run rules by which the NC area analysis turns candidate frames into areas
 #include "compress/nc_analysis.hpp"
+#include "support/memory_io.hpp"
 
 #include <gtest/gtest.h>
 
@@ -54,6 +55,19 @@ TEST(NcRuns, AFullTableKeepsTheLongestRunsAndNeverTheMediaAreas) {
     EXPECT_EQ(table[0], (NcArea{1000, 1}));
     EXPECT_EQ(table[1], (NcArea{576, 5}));
     EXPECT_EQ(table[2], (NcArea{3, 2}));
+}
+
+TEST(NcRuns, MediaFramesAreReportedRawAndNeverTried) {
+    qivtest::MemorySource image(qivtest::Bytes(3 * 8192, 0));
+    NcPlan plan;
+    plan.media_count = 1;
+    plan.areas[0] = {0, 2};
+    qivtest::LogReporter log;
+    analyze_nc_areas(image, image.bytes.size(), {-1, 8192, 2, ""}, plan, log);
+    ASSERT_EQ(log.log.size(), 6u);
+    EXPECT_EQ(log.log[1] + " " + log.log[2], "raw 0 raw 1");  // the console shows no progress for them
+    EXPECT_EQ(log.log[3].rfind("frame 2 ", 0), 0u) << log.log[3];
+    EXPECT_EQ(log.log[5], "areas analysis 0+2");
 }
 
 }  // namespace
