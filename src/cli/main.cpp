@@ -1,7 +1,7 @@
 // main.cpp - process entry: hands the command line to the tool's front end
-#include "cli/args.hpp"
+#include "io/args.hpp"
 #include "cli/console.hpp"
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 #include "cli/qivpak_main.hpp"
 
 #include <cstdio>

@@ -1,7 +1,7 @@
 // qivpak_main.cpp - the front end: banner, options, the files of one run, its closing lines and exit status
 #include "cli/qivpak_main.hpp"
 
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 #include "cli/options.hpp"
 #include "cli/run_report.hpp"
 #include "engine/pack_chain.hpp"

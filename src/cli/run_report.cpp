@@ -2,7 +2,7 @@
 #include "cli/run_report.hpp"
 
 #include "format/qiv_format.hpp"
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // batch.cpp - qiv pack and qiv unpack: many inputs, each to one output that appears only when complete
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 #include "qiv/batch_display.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/paths.hpp"

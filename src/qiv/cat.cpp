@@ -1,5 +1,5 @@
 // cat.cpp - qiv cat: the plain image, or a byte range of it, to standard output
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/failure.hpp"
 #include "qiv/platform.hpp"

@@ -1,6 +1,6 @@
 // qiv_main.cpp - process entry of qiv: the command line in UTF-8, interruptions recorded, the exit status
-#include "cli/args.hpp"
-#include "cli/interrupt.hpp"
+#include "io/args.hpp"
+#include "io/interrupt.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/platform.hpp"
 

@@ -1,5 +1,5 @@
 // verify.cpp - qiv verify: every frame read, the image's hashes, and the DAT files' verdict
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 #include "io/cpu_count.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/dat.hpp"

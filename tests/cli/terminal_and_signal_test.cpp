@@ -1,5 +1,5 @@
 // terminal_and_signal_test.cpp - the progress line on a pseudo-terminal, and runs stopped by a signal early or late
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 #include "cli/qivpak_main.hpp"
 #include "support/container.hpp"
 

@@ -1,5 +1,5 @@
 // interrupt_win.cpp - a console control handler records Ctrl-C, Ctrl-Break and closing as SIGINT
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 
 #include <atomic>
 #include <csignal>

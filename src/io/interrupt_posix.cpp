@@ -1,5 +1,5 @@
 // interrupt_posix.cpp - recording SIGINT, SIGTERM and SIGHUP, and dying by them at the end
-#include "cli/interrupt.hpp"
+#include "io/interrupt.hpp"
 
 #include <csignal>
 #include <cstdlib>

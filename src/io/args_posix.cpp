@@ -1,5 +1,5 @@
 // args_posix.cpp - the command line is argv as it is
-#include "cli/args.hpp"
+#include "io/args.hpp"
 
 namespace qivpak {
 

@@ -1,5 +1,5 @@
 // args_win.cpp - the command line from the system's UTF-16 copy, split as Windows programs split it
-#include "cli/args.hpp"
+#include "io/args.hpp"
 
 #include "io/utf16_win.hpp"
 
