@@ -33,15 +33,14 @@ run_windows_suite() {
     wine=$(command -v wine64 || command -v wine || echo /usr/lib/wine/wine64)
     wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
     export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all
-    "$wine" wineboot --init </dev/null >/dev/null 2>&1
-    "$wineserver" -w
-    cmake --build "$dir" -j "$jobs"
     # One server for the whole run: a server that ends between two test programs can drop the next one's
     # connection ("wine client error: ... recvmsg: Connection reset by peer") before its test begins.
-    # Wine's own background programs then live as long as the server, so they are started here, away from
-    # the tests' output: started by a test, they would hold its output open and ctest would wait for them.
+    # Wine's own background programs then live as long as the server, so they start here with the prefix,
+    # away from the tests' output: started by a test, they would hold its output open and ctest would wait.
+    mkdir -p "$WINEPREFIX"
     "$wineserver" -p
-    "$wine" wineboot </dev/null >/dev/null 2>&1
+    "$wine" wineboot --init </dev/null >/dev/null 2>&1
+    cmake --build "$dir" -j "$jobs"
     local status=0
     ctest --test-dir "$dir" --output-on-failure -j "$jobs" -LE large 2>&1 | tee "$dir/ctest.log" || status=$?
     # A test that wine could not start at all runs once more; a test that ran and failed is a failure.
