@@ -7,8 +7,8 @@
 //
 // Thread safety: a QivReader is immutable after construction. Any number of
 // threads may call read() (and the other const members) on one QivReader at
-// the same time; each thread uses its own buffers and positional reads of the
-// file. Moving or destroying it while calls run is not allowed.
+// the same time; each call works in buffers of its own and uses positional
+// reads of the file. Moving or destroying it while calls run is not allowed.
 //
 // Errors: a container that the unpacker would refuse is refused here with a
 // QivFormatError whose what() is the unpacker's message (without the final

@@ -1,10 +1,11 @@
-// reader.cpp - the random-access reader: one positional read and one inflate per frame touched
+// reader.cpp - the random-access reader: one positional read per run of frames, one inflate per frame touched
 #include <qivpak/reader.hpp>
 
 #include "decompress/frame_inflater.hpp"
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace qivpak {
@@ -16,6 +17,53 @@ namespace {
     message.pop_back();  // the unpacker's line, without its newline
     throw QivFormatError(fault, message, frame);
 }
+
+// What one read() call works with: the stored bytes of up to RUN_FRAMES frames,
+// read with one positional read where they lie back to back, a frame's room
+// and an inflater.
+struct ReadWorkspace {
+    static constexpr std::uint32_t RUN_FRAMES = 16;
+    FrameInflater inflater;
+    std::vector<std::uint8_t> stored_bytes = std::vector<std::uint8_t>(RUN_FRAMES * COMP_BUF_SIZE);
+    std::array<std::uint8_t, FRAME_SIZE> plain{};
+};
+
+// A workspace on loan to one read() call, of any reader, from the spares that
+// all readers share: a new one when none is free, so there are as many as
+// calls ever ran at once; back among the spares when the call returns.
+// Concurrent calls thus share nothing but the file, which they read with
+// positional reads. The workspaces belong to no thread, so however and
+// whenever the calling threads end, nothing of the readers ends with them.
+class BorrowedWorkspace {
+public:
+    BorrowedWorkspace() {
+        {
+            const std::lock_guard lock(spares_mutex);
+            if (!spares.empty()) {
+                workspace_ = std::move(spares.back());
+                spares.pop_back();
+            }
+        }
+        if (!workspace_) workspace_ = std::make_unique<ReadWorkspace>();
+    }
+    ~BorrowedWorkspace() {
+        const std::lock_guard lock(spares_mutex);
+        try {
+            spares.push_back(std::move(workspace_));
+        } catch (const std::bad_alloc&) {
+            // no room to keep it: it goes, and a later call makes another
+        }
+    }
+    BorrowedWorkspace(const BorrowedWorkspace&) = delete;
+    BorrowedWorkspace& operator=(const BorrowedWorkspace&) = delete;
+
+    ReadWorkspace& operator*() const { return *workspace_; }
+
+private:
+    static inline std::mutex spares_mutex;
+    static inline std::vector<std::unique_ptr<ReadWorkspace>> spares;
+    std::unique_ptr<ReadWorkspace> workspace_;
+};
 
 }  // namespace
 
@@ -60,27 +108,23 @@ std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t leng
     if (offset >= size || length == 0) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
 
-    // Buffers of the calling thread's own, so concurrent calls share nothing
-    // but the file, which they read with positional reads: the stored bytes of
-    // up to RUN_FRAMES frames at a time, with one read where they lie back to back.
-    static constexpr std::uint32_t RUN_FRAMES = 16;
-    thread_local FrameInflater inflater;
-    thread_local std::vector<std::uint8_t> stored_bytes(RUN_FRAMES * COMP_BUF_SIZE);
-    thread_local std::array<std::uint8_t, FRAME_SIZE> plain;
+    const BorrowedWorkspace borrowed;
+    ReadWorkspace& work = *borrowed;
+    constexpr std::uint32_t RUN_FRAMES = ReadWorkspace::RUN_FRAMES;
     std::array<std::span<const std::uint8_t>, RUN_FRAMES> stored;
     auto* out = static_cast<std::uint8_t*>(buffer);
     const auto last = static_cast<std::uint32_t>((end - 1) / FRAME_SIZE);
     for (auto first = static_cast<std::uint32_t>(offset / FRAME_SIZE); first <= last;) {
         const std::uint32_t count = std::min(RUN_FRAMES, last - first + 1);
-        read_stored_frames(impl_->file, index, first, stored_bytes.data(), std::span(stored.data(), count));
+        read_stored_frames(impl_->file, index, first, work.stored_bytes.data(), std::span(stored.data(), count));
         for (std::uint32_t k = 0; k < count; ++k) {
             const std::uint32_t i = first + k;
             const std::uint64_t at = offset + static_cast<std::uint64_t>(out - static_cast<std::uint8_t*>(buffer));
             const std::uint64_t frame_start = std::uint64_t{i} * FRAME_SIZE;
             const std::uint64_t take = std::min<std::uint64_t>(end, frame_start + index.plain_length(i)) - at;
             // A whole frame is inflated straight into the caller's buffer, which then has a frame's room.
-            const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : plain.data(), FRAME_SIZE);
-            const RestoredFrame frame = restore_frame(index, i, stored[k], inflater, target);
+            const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : work.plain.data(), FRAME_SIZE);
+            const RestoredFrame frame = restore_frame(index, i, stored[k], work.inflater, target);
             if (frame.fault) refuse(*frame.fault, i);
             if (frame.bytes != out) std::memcpy(out, frame.bytes + (at - frame_start), take);
             out += take;
