@@ -24,6 +24,11 @@
 
 namespace qivpak {
 
+// The most worker threads a caller may ask for (QIVPAK_THREADS, --threads, `threads`)...
+inline constexpr unsigned MAX_REQUESTED_THREADS = 1024;
+// ... and the most that a run starts: beyond this more threads only cost memory.
+inline constexpr unsigned MAX_WORKERS = 64;
+
 // What a run is doing: the media file scan (-v, -s), the trial-compression
 // analysis (-a), writing the container, or restoring the image.
 enum class Stage { media_scan, analysis, packing, unpacking };

@@ -27,6 +27,12 @@
 
 namespace qivpak {
 
+// Bytes of plain image in one frame; only the last frame of an image is shorter.
+inline constexpr std::uint32_t FRAME_SIZE = 8192;
+// Consecutive frames that an unpack or a cache inflates with one read of their
+// stored bytes: the unit of work handed to a thread.
+inline constexpr std::uint32_t RUN_FRAMES = 16;
+
 enum class ContainerFault {
     cannot_open,      // "Cannot open input file <path>"
     not_qiv,          // "Input is not a valid QIV file."

@@ -15,9 +15,6 @@ namespace qivpak {
 
 namespace {
 
-// Frames one job carries: one positional read of their stored bytes, and
-// (into a regular file) one positional write of their plain bytes.
-constexpr std::uint32_t RUN_FRAMES = 16;
 // About 280 KiB a job: three per worker, at most 128 (36 MiB at 64 workers).
 constexpr PipelineShape RUN_JOBS{3, 128, 1};
 

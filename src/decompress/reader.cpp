@@ -22,7 +22,6 @@ namespace {
 // read with one positional read where they lie back to back, a frame's room
 // and an inflater.
 struct ReadWorkspace {
-    static constexpr std::uint32_t RUN_FRAMES = 16;
     FrameInflater inflater;
     std::vector<std::uint8_t> stored_bytes = std::vector<std::uint8_t>(RUN_FRAMES * COMP_BUF_SIZE);
     std::array<std::uint8_t, FRAME_SIZE> plain{};
@@ -110,7 +109,6 @@ std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t leng
 
     const BorrowedWorkspace borrowed;
     ReadWorkspace& work = *borrowed;
-    constexpr std::uint32_t RUN_FRAMES = ReadWorkspace::RUN_FRAMES;
     std::array<std::span<const std::uint8_t>, RUN_FRAMES> stored;
     auto* out = static_cast<std::uint8_t*>(buffer);
     const auto last = static_cast<std::uint32_t>((end - 1) / FRAME_SIZE);

@@ -17,7 +17,6 @@
 
 namespace qivpak {
 
-inline constexpr std::uint32_t FRAME_SIZE = 8192;     // bytes of plain image per frame
 inline constexpr std::uint32_t COMP_BUF_SIZE = 9216;  // largest stored length of one frame
 inline constexpr std::size_t HEADER_SIZE = 32;
 inline constexpr std::uint64_t MAX_IMAGE_SIZE = 0xFFFFFFFFull;  // total_size is a u32

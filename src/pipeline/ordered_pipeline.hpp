@@ -25,6 +25,8 @@
 // calling thread; workers that did start are enough for the others.
 #pragma once
 
+#include <qivpak/pack.hpp>
+
 #include <algorithm>
 #include <condition_variable>
 #include <cstdint>
@@ -183,9 +185,6 @@ private:
     std::condition_variable work_cv_;  // workers wait for queued jobs
     std::condition_variable done_cv_;  // the drainer waits for the next job in order
 };
-
-// The most workers a pipeline starts: beyond this more threads only cost memory.
-inline constexpr unsigned MAX_WORKERS = 64;
 
 // Workers for a run of `frames` frames: `requested`, or every CPU the process
 // may run on when it is 0; never more than MAX_WORKERS or `frames`, at least 1.
