@@ -15,6 +15,7 @@
 #pragma once
 
 #include <qivpak/error.hpp>
+#include <qivpak/progress.hpp>
 #include <qivpak/reader.hpp>
 
 #include <cstdint>
@@ -29,28 +30,24 @@ inline constexpr unsigned MAX_REQUESTED_THREADS = 1024;
 // ... and the most that a run starts: beyond this more threads only cost memory.
 inline constexpr unsigned MAX_WORKERS = 64;
 
-// What a run is doing: the media file scan (-v, -s), the trial-compression
-// analysis (-a), writing the container, or restoring the image.
-enum class Stage { media_scan, analysis, packing, unpacking };
-
-// `done` of `total` frames of `stage` are finished (for media_scan both are 0).
-struct Progress {
-    Stage stage;
-    std::uint64_t done;
-    std::uint64_t total;
-};
-
+// The settings of a pack, as every front end gives them (normalize() below
+// turns them into the ones a run uses).
 struct PackOptions {
     int level = -1;                      // zlib level: -1 (zlib's default) or 1..9; 0 means -1
     bool analyze = false;                // trial-compression NC areas, as -a
-    std::uint32_t threshold = 8192;      // -a's n (1..8192); 0 means 8192
+    std::uint32_t threshold = FRAME_SIZE;  // -a's n (1..8192); 0 means 8192
     bool movies = false, audio = false;  // as -v and -s; either one also runs the analysis, as on the command line
-    unsigned threads = 0;                // 0: every CPU the process may run on
+    unsigned threads = 0;                // 0: every CPU the process may run on, else at most MAX_REQUESTED_THREADS
     std::function<void(const Progress&)> progress;  // optional; called from the calling thread only
     // Optional; asked before every frame from the calling thread. true ends
     // the run at once: pack() throws Stopped.
     std::function<bool()> should_stop;
 };
+
+// The options a run uses: level 0 becomes -1, threshold 0 becomes 8192, and
+// movies or audio turn the analysis on. Throws Error when the level is not
+// -1 to 9, the threshold above 8192 or threads above MAX_REQUESTED_THREADS.
+PackOptions normalize(PackOptions options);
 
 struct PackResult {
     std::uint64_t image_size;           // bytes of the plain image
@@ -63,7 +60,7 @@ struct PackResult {
 // it exists). Throws Error: the image cannot be opened or read or is larger
 // than 4294967295 bytes, the container cannot be created or written, the two
 // paths name the same file, or the options are out of range; Stopped when
-// should_stop said so.
+// should_stop said so (before a frame, or once the container is closed).
 PackResult pack(const std::string& image, const std::string& container, const PackOptions& = {});
 
 struct UnpackOptions {

@@ -1,8 +1,11 @@
 // options.cpp - option parsing, defaults and the usage text
 #include "cli/options.hpp"
 
+#include <qivpak/pack.hpp>
+
 #include <cctype>
 #include <cstdint>
+#include <cstdlib>
 
 namespace qivpak {
 
@@ -56,6 +59,17 @@ std::int64_t parse_decimal(const char* text) {
 }
 
 }  // namespace
+
+unsigned threads_from_setting(const char* setting, Console& console) {
+    if (setting == nullptr) return 0;
+    char* end = nullptr;
+    const long value = std::strtol(setting, &end, 10);
+    if (end != setting && *end == '\0' && value >= 1 && value <= static_cast<long>(MAX_REQUESTED_THREADS))
+        return static_cast<unsigned>(value);
+    console.print("Warning: QIVPAK_THREADS=\"%s\" is not a number from 1 to %u; the default is used\n", setting,
+                  MAX_REQUESTED_THREADS);
+    return 0;
+}
 
 void print_usage(Console& console) {
     for (const char* line : USAGE_LINES) console.write(line);
@@ -112,8 +126,6 @@ void parse_options(const std::vector<std::string>& args, Options& opt, Console& 
     const std::size_t positionals = args.size() - next;
     if (positionals != 2 && positionals != 3) print_usage(console);
 
-    if (opt.level == 0) opt.level = -1;
-    if (opt.threshold == 0) opt.threshold = 8192;
     opt.input = args[next];
     opt.output = args[next + 1];
     if (positionals == 3 && !opt.decompress) opt.info = args[next + 2];

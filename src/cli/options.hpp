@@ -11,8 +11,8 @@ namespace qivpak {
 
 struct Options {
     bool decompress = false;  // -d
-    int level = 0;            // -l: zlib level, -1 (zlib's default) or 1..9 after defaults
-    int threshold = 0;        // -a: compressed size from which a frame counts as incompressible
+    int level = 0;            // -l: zlib level 0..9 (0: zlib's default, as PackOptions takes it)
+    int threshold = 0;        // -a: compressed size from which a frame counts as incompressible (0: 8192)
     bool nc_search = false;   // -a, -s, -v: run the NC area analysis
     bool want_video = false;  // -v: movie files become NC areas
     bool want_audio = false;  // -s: audio files become NC areas
@@ -27,9 +27,14 @@ struct UsageError {};
 
 // Reads args (the program name excluded) into `opt`. Prints a warning for each
 // unknown option; sets opt.wait_for_key as soon as -w is read, so a later
-// error still waits. Fills in the defaults (level -1, threshold 8192). When
-// the command line is malformed, prints the usage text and throws UsageError.
+// error still waits. When the command line is malformed, prints the usage
+// text and throws UsageError.
 void parse_options(const std::vector<std::string>& args, Options& opt, Console& console);
+
+// The workers QIVPAK_THREADS asks for: `setting` is its value (nullptr when
+// unset), a number from 1 to MAX_REQUESTED_THREADS; 0 (every CPU) when unset,
+// and after one warning when it is anything else.
+unsigned threads_from_setting(const char* setting, Console& console);
 
 // Prints the usage text and throws UsageError.
 [[noreturn]] void print_usage(Console& console);

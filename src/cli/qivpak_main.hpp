@@ -14,7 +14,8 @@ namespace qivpak {
 // unpack, 255 for every error and for the usage text, 128 + the signal's
 // number when an interrupting signal arrived (the output being written is
 // then removed, unless it was finished). `key_input` is where -w reads its
-// key from; `threads` is the number of workers (0: every CPU).
-int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input, unsigned threads);
+// key from; `threads_setting` is the value of QIVPAK_THREADS, or nullptr.
+int run_qivpak(const std::vector<std::string>& args, Console& console, std::FILE* key_input,
+               const char* threads_setting);
 
 }  // namespace qivpak

@@ -3,6 +3,7 @@
 
 #include "format/qiv_format.hpp"
 #include "io/interrupt.hpp"
+#include "io/same_file.hpp"
 
 #include <cstdarg>
 #include <cstdio>
@@ -34,6 +35,12 @@ void InfoFile::open(bool append, const char* warning) {
     if (!file_) console_.print(warning, path_->c_str());
 }
 
+void InfoFile::refuse_overwriting(const std::string& input, const std::string& output) {
+    if (!path_ || !(same_existing_file(*path_, input) || same_file_or_path(*path_, output))) return;
+    console_.print("Warning: info file %s is the input or output file; no info file is written\n", path_->c_str());
+    path_.reset();
+}
+
 void InfoFile::print(const char* format, ...) {
     if (!file_) return;
     std::va_list args;
@@ -62,6 +69,19 @@ std::string printable_name(std::string_view name) {
         if (byte < 0x20 || byte > 0x7E) c = '?';
     }
     return shown;
+}
+
+void ConsoleReporter::paths_checked() { info_.refuse_overwriting(input_, output_); }
+
+void ConsoleReporter::output_created() {
+    output_created_ = true;
+    // With NC areas the analysis has written its section: keep it.
+    info_.open(nc_areas_ != 0, "Warning: cannot open/create info file %s\n");
+}
+
+void ConsoleReporter::index_written(std::uint32_t frames) {
+    console_.print("Table size: %d+%d=%d\n", static_cast<int>(4 * frames), static_cast<int>(2 * frames),
+                   static_cast<int>(6 * frames));
 }
 
 void ConsoleReporter::container_sized(std::uint32_t frames) {
@@ -121,6 +141,7 @@ void ConsoleReporter::media_file_found(const MediaFile& file) {
 
 void ConsoleReporter::areas_decided(Stage stage, std::span<const NcArea> areas) {
     const int count = static_cast<int>(areas.size());
+    nc_areas_ = count;
     if (stage == Stage::media_scan) {
         console_.print("%d media files found and forced to be NC areas.\n", count);
         return;

@@ -96,6 +96,7 @@ void compress_file(ByteSource& image, std::uint32_t image_size, ByteSink& contai
         job.plain_len = frame_plain_length(image_size, i);
         job.raw = in_nc_area(plan.areas, i, plan.count) != 0;
         job.have_packed = false;
+        job.rc = Z_OK;  // a slot is reused: no verdict of an earlier frame may stay
         trial.take(i, job);
         return true;
     };
@@ -107,7 +108,7 @@ void compress_file(ByteSource& image, std::uint32_t image_size, ByteSink& contai
                                      worker);
     };
     auto drain = [&](std::uint32_t i, PackJob& job) {
-        if (reporter.should_stop()) throw Cancelled{};
+        if (reporter.should_stop()) throw Stopped();
         if (!job.read_ok) throw RunError{Fault::read_image};
         if (position > MAX_FRAME_OFFSET) throw RunError{Fault::container_too_large};
         std::span<const std::uint8_t> stored;

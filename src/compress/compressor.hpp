@@ -2,7 +2,8 @@
 #pragma once
 
 #include "compress/nc_plan.hpp"
-#include "format/reporter.hpp"
+#include "events/reporter.hpp"
+#include "events/run_error.hpp"
 #include "io/file.hpp"
 
 #include <cstdint>
@@ -22,7 +23,7 @@ struct CompressSettings {
 // Reports container_sized, stage_started/frame_done/stage_finished(packing).
 // The caller flushes and closes the container. Throws RunError (read_image,
 // write_container, compress_buffer, compress_failed, container_too_large) or
-// Cancelled; the container then holds what was written so far.
+// Stopped; the container then holds what was written so far.
 void compress_file(ByteSource& image, std::uint32_t image_size, ByteSink& container, NcPlan& plan,
                    const CompressSettings& settings, Reporter& reporter);
 

@@ -95,7 +95,7 @@ void analyze_nc_areas(ByteSource& image, std::uint64_t image_size, const Analysi
         job.rc = compressor.compress(job.plain, job.packed, job.packed_len, worker);
     };
     auto drain = [&](std::uint32_t f, TrialJob& job) {
-        if (reporter.should_stop()) throw Cancelled{};
+        if (reporter.should_stop()) throw Stopped();
         if (job.media) {
             reporter.frame_done(f, 0, true);
             return;

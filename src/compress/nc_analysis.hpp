@@ -2,7 +2,8 @@
 #pragma once
 
 #include "compress/nc_plan.hpp"
-#include "format/reporter.hpp"
+#include "events/reporter.hpp"
+#include "events/run_error.hpp"
 #include "io/file.hpp"
 
 #include <cstdint>
@@ -27,7 +28,7 @@ struct AnalysisSettings {
 // file could be made in settings.trial_dir, plan.trial.
 // Reports stage_started/frame_done/stage_finished(analysis), then
 // areas_decided(analysis) with every area. Throws RunError{analyze_image}
-// when a frame cannot be read or compressed, or Cancelled.
+// when a frame cannot be read or compressed, or Stopped.
 void analyze_nc_areas(ByteSource& image, std::uint64_t image_size, const AnalysisSettings& settings, NcPlan& plan,
                       Reporter& reporter);
 

@@ -118,7 +118,7 @@ void decompress_file(ByteSource& container, ByteSink& image, unsigned threads, R
             reporter.frame_done(i, index.lengths[i], index.is_raw(i));
         }
         reported += go;
-        if (stop) throw Cancelled{};
+        if (stop) throw Stopped();
         refuse_if(job.fault);
     };
     try {

@@ -2,6 +2,7 @@
 #include <qivpak/reader.hpp>
 
 #include "decompress/frame_inflater.hpp"
+#include "events/messages.hpp"
 
 #include <algorithm>
 #include <cstring>
@@ -12,10 +13,9 @@ namespace qivpak {
 
 namespace {
 
-[[noreturn]] void refuse(ContainerFault fault, std::optional<std::uint32_t> frame = {}) {
-    std::string message = fault_message(fault);
-    message.pop_back();  // the unpacker's line, without its newline
-    throw QivFormatError(fault, message, frame);
+// Refuses the container with the unpacker's words; only an open names the file.
+[[noreturn]] void refuse(ContainerFault fault, std::optional<std::uint32_t> frame = {}, const std::string& path = {}) {
+    throw QivFormatError(fault, container_fault_text(fault, path), frame);
 }
 
 // What one read() call works with: the stored bytes of up to RUN_FRAMES frames,
@@ -74,7 +74,7 @@ struct QivReader::Impl {
 
 QivReader::QivReader(const std::string& path) {
     std::optional<File> file = File::open(path, File::Mode::read);
-    if (!file) throw QivFormatError(ContainerFault::cannot_open, "Cannot open input file " + path);
+    if (!file) refuse(ContainerFault::cannot_open, std::nullopt, path);
     const std::uint64_t file_size = file->size();
     impl_ = std::make_unique<Impl>(Impl{std::move(*file), {}, file_size});
     if (auto fault = read_header(impl_->file, impl_->index)) refuse(*fault);

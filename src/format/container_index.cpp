@@ -6,18 +6,6 @@
 
 namespace qivpak {
 
-const char* fault_message(ContainerFault fault) {
-    switch (fault) {
-    case ContainerFault::cannot_open: return "Cannot open input file\n";
-    case ContainerFault::not_qiv: return "Input is not a valid QIV file.\n";
-    case ContainerFault::version_above: return "The version of the file is greater than supported.\n";
-    case ContainerFault::corrupted_index: return "Corrupted input file.\n";
-    case ContainerFault::frame_cut: return "Input seems to be corrupted.\n";
-    case ContainerFault::bad_stream: return "Error while decompressing (corrupt input?)\n";
-    }
-    return "Corrupted input file.\n";
-}
-
 std::optional<ContainerFault> read_header(ByteSource& file, ContainerIndex& index) {
     std::array<std::uint8_t, HEADER_SIZE> head{};
     const std::size_t got = file.read_at(0, head.data(), head.size());

@@ -16,9 +16,6 @@
 
 namespace qivpak {
 
-// The unpacker's message for each refusal, newline included.
-const char* fault_message(ContainerFault fault);
-
 struct ContainerIndex {
     QivHeader header;
     std::uint32_t frames = 0;

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 
 namespace qivpak {
 
@@ -16,6 +17,13 @@ struct NcArea {
     std::uint32_t frame_start = 0;
     std::uint32_t num_frames = 0;
     friend bool operator==(const NcArea&, const NcArea&) = default;
+};
+
+// A movie or audio file of a disc image, whose frames become a media area.
+struct MediaFile {
+    std::string name;         // File Identifier as stored, version suffix included
+    std::uint64_t offset = 0; // byte offset of its data in the image
+    std::uint32_t size = 0;   // its Data Length in bytes
 };
 
 // The table never records how many entries are in use: every user carries

@@ -76,4 +76,6 @@ bool File::close() {
     return ok;
 }
 
+std::uint64_t File::size() const { return stat_size().value_or(0) + pending_.size(); }
+
 }  // namespace qivpak

@@ -32,7 +32,9 @@ public:
     virtual bool truncate(std::uint64_t size) = 0;
 };
 
-// Sequential output: a file being written, or a buffer in memory.
+// Output written in order, a file being written or a buffer in memory, with
+// one step back allowed: a writer may seek to an earlier position and write
+// over what it wrote there (the container's index over its placeholders).
 class ByteSink {
 public:
     virtual ~ByteSink() = default;
@@ -49,22 +51,13 @@ public:
     virtual RandomAccessSink* random_access() { return nullptr; }
 };
 
-// An output that ends by being closed: a container being written.
-class ClosableSink : public ByteSink {
-public:
-    // Flushes, then closes. false when anything failed.
-    virtual bool close() = 0;
-    // Bytes written so far, queued ones included.
-    virtual std::uint64_t size() const = 0;
-};
-
 // Owns one open file of the system (a descriptor, or a handle on Windows).
 // Writes are buffered; an error is sticky, so once a write or flush has failed
 // every later write, flush and close fails too. Only read_at and write_at may
 // be called from several threads at once; everything else is not safe for
 // concurrent use. A regular file opened for writing is also a RandomAccessSink
 // (write_at bypasses the queue and leaves the position alone).
-class File : public ByteSource, public ClosableSink, public RandomAccessSink {
+class File : public ByteSource, public ByteSink, public RandomAccessSink {
 public:
     enum class Mode {
         read,           // existing file, read only
@@ -99,7 +92,7 @@ public:
     // Writes out what is queued. false on any write error, now or earlier.
     bool flush() override;
     // Flushes, then closes. false when anything failed.
-    bool close() override;
+    bool close();
 
     // Moves the position (after flushing queued writes). false on failure.
     bool seek(std::uint64_t position) override;
@@ -109,8 +102,12 @@ public:
     bool write_at(std::uint64_t offset, const void* buf, std::size_t len) override;
     bool truncate(std::uint64_t size) override;
 
-    // Size of the file in bytes, queued writes included; 0 when it cannot be told.
+    // Size of the file in bytes, queued writes included; 0 when it cannot be
+    // told (a caller to whom that matters asks stat_size).
     std::uint64_t size() const override;
+    // The size the system gives for the file, without queued writes;
+    // std::nullopt when it cannot be told.
+    std::optional<std::uint64_t> stat_size() const;
 
 private:
     // The system's file: a descriptor (POSIX) or a HANDLE (Windows); -1 is none on both.

@@ -119,10 +119,10 @@ bool File::seek(std::uint64_t position) {
     return ::lseek(fd_of(native_), target, SEEK_SET) == target;
 }
 
-std::uint64_t File::size() const {
+std::optional<std::uint64_t> File::stat_size() const {
     struct stat st{};
-    if (native_ == NO_FILE || ::fstat(fd_of(native_), &st) != 0 || st.st_size < 0) return 0;
-    return static_cast<std::uint64_t>(st.st_size) + pending_.size();
+    if (native_ == NO_FILE || ::fstat(fd_of(native_), &st) != 0 || st.st_size < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(st.st_size);
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }

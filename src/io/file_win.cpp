@@ -147,10 +147,10 @@ bool File::seek(std::uint64_t position) {
     return true;
 }
 
-std::uint64_t File::size() const {
+std::optional<std::uint64_t> File::stat_size() const {
     LARGE_INTEGER size{};
-    if (native_ == NO_FILE || !::GetFileSizeEx(handle_of(native_), &size) || size.QuadPart < 0) return 0;
-    return static_cast<std::uint64_t>(size.QuadPart) + pending_.size();
+    if (native_ == NO_FILE || !::GetFileSizeEx(handle_of(native_), &size) || size.QuadPart < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 bool remove_file(const std::string& path) { return ::DeleteFileW(utf8_to_utf16(path).c_str()) != 0; }

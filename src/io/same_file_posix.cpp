@@ -1,4 +1,4 @@
-// same_file_posix.cpp - same-file tests by device and inode, and by normalised path
+// same_file_posix.cpp - same-file tests by device and inode, and by resolved path
 #include "io/same_file.hpp"
 
 #include <filesystem>
@@ -14,13 +14,12 @@ bool same_existing_file(const std::string& a, const std::string& b) {
     return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
-bool same_file_or_path(const std::string& a, const std::string& b) {
-    if (same_existing_file(a, b)) return true;
-    std::error_code ec_a;
-    std::error_code ec_b;
-    const auto abs_a = std::filesystem::absolute(a, ec_a).lexically_normal();
-    const auto abs_b = std::filesystem::absolute(b, ec_b).lexically_normal();
-    return !ec_a && !ec_b && abs_a == abs_b;
+std::string path_identity(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::path absolute = std::filesystem::absolute(path, error);
+    if (error) return path;
+    const std::filesystem::path resolved = std::filesystem::weakly_canonical(absolute, error);
+    return (error ? absolute.lexically_normal() : resolved).string();
 }
 
 }  // namespace qivpak

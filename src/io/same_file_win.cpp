@@ -51,13 +51,12 @@ bool same_existing_file(const std::string& a, const std::string& b) {
            id_a->index_low == id_b->index_low;
 }
 
-bool same_file_or_path(const std::string& a, const std::string& b) {
-    if (same_existing_file(a, b)) return true;
-    const auto full_a = full_path(a);
-    const auto full_b = full_path(b);
-    return full_a && full_b &&
-           ::CompareStringOrdinal(full_a->c_str(), static_cast<int>(full_a->size()), full_b->c_str(),
-                                  static_cast<int>(full_b->size()), TRUE) == CSTR_EQUAL;
+std::string path_identity(const std::string& path) {
+    std::optional<std::wstring> full = full_path(path);
+    if (!full) return path;
+    // Letter case folded as the file systems fold it: ordinal, upper case.
+    ::CharUpperBuffW(full->data(), static_cast<DWORD>(full->size()));
+    return utf16_to_utf8(*full);
 }
 
 }  // namespace qivpak

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "format/nc_area_table.hpp"
-#include "format/reporter.hpp"
+#include "events/reporter.hpp"
 #include "io/file.hpp"
 
 #include <cstdint>

@@ -1,5 +1,6 @@
 // batch.cpp - qiv pack and qiv unpack: many inputs, each to one output that appears only when complete
 #include "io/interrupt.hpp"
+#include "io/same_file.hpp"
 #include "qiv/batch_display.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/paths.hpp"
@@ -37,14 +38,6 @@ std::optional<std::uint64_t> size_of(const std::string& path) {
     std::error_code error;
     const std::uintmax_t size = fs::file_size(to_path(path), error);
     return error ? std::nullopt : std::optional<std::uint64_t>(size);
-}
-
-// The one name of a file that two spellings of it share: absolute, with links and ".." resolved as far as it exists.
-std::string identity_of(const std::string& path) {
-    std::error_code error;
-    const fs::path absolute = fs::absolute(to_path(path), error);
-    const fs::path resolved = fs::weakly_canonical(absolute, error);
-    return to_utf8(error ? absolute.lexically_normal() : resolved);
 }
 
 // Runs the inputs one after the other; each has its outcome in `items_` when it ends.
@@ -88,7 +81,6 @@ private:
             batch_.convert(
                 item.input, pending.temp_path(), [this](const qivpak::Progress& p) { display_.progress(p); },
                 [] { return qivpak::pending_interrupt() != 0; });
-            if (qivpak::pending_interrupt() != 0) throw qivpak::Stopped();  // came after the last frame
             item.out_size = size_of(pending.temp_path());
             pending.put_in_place(batch_.force);
             item.outcome = Outcome::done;
@@ -105,9 +97,9 @@ private:
     std::string refusal_of(const BatchItem& item) {
         std::error_code error;
         if (fs::is_directory(to_path(item.input), error)) return item.input + " is a folder";
-        if (fs::equivalent(to_path(item.input), to_path(item.output), error))
+        if (qivpak::same_existing_file(item.input, item.output))
             return "the output " + item.output + " is the input itself";
-        const auto [first, fresh] = claimed_.emplace(identity_of(item.output), item.input);
+        const auto [first, fresh] = claimed_.emplace(qivpak::path_identity(item.output), item.input);
         if (!fresh) return "the output " + item.output + " is also the output of " + first->second;
         return "";
     }
@@ -139,13 +131,7 @@ int run_batch(const Batch& batch, Streams& io) {
 int pack_command(const PackArgs& args, Streams& io) {
     const auto convert = [&args](const std::string& image, const std::string& container, const ProgressFn& progress,
                                  const StopFn& stop) {
-        qivpak::PackOptions options;
-        options.level = args.level;
-        options.analyze = args.analyze;
-        options.threshold = args.threshold;
-        options.movies = args.movies;
-        options.audio = args.audio;
-        options.threads = args.threads;
+        qivpak::PackOptions options = args.options;
         options.progress = progress;
         options.should_stop = stop;
         qivpak::pack(image, container, options);

@@ -14,7 +14,6 @@ namespace qiv {
 namespace {
 
 constexpr std::uint64_t kChunk = std::uint64_t{1} << 20;  // bytes per read: 128 whole frames
-constexpr std::uint64_t kFrame = 8192;
 
 bool write_out(std::FILE* out, const std::uint8_t* bytes, std::size_t length) {
     return std::fwrite(bytes, 1, length, out) == length;
@@ -29,12 +28,12 @@ int cannot_write(Streams& io) {
 // damaged frame are good, so they go out before the message.
 int write_until_damage(const qivpak::QivReader& reader, std::uint64_t at, const qivpak::QivFormatError& damage,
                        std::vector<std::uint8_t>& buffer, Streams& io, const std::string& container) {
-    const std::uint64_t good = damage.frame() ? std::max(at, *damage.frame() * kFrame) - at : 0;
+    const std::uint64_t good = damage.frame() ? std::max(at, std::uint64_t{*damage.frame()} * qivpak::FRAME_SIZE) - at : 0;
     try {
         if (good > 0 && !(reader.read(at, buffer.data(), static_cast<std::size_t>(good)) == good &&
                           write_out(io.out, buffer.data(), static_cast<std::size_t>(good))))
             return cannot_write(io);
-    } catch (const qivpak::Error& error) {
+    } catch (const std::exception& error) {
         print_failure(io.err, container, error);
         return EXIT_SOME_FAILED;
     }
@@ -53,7 +52,7 @@ int cat_command(const CatArgs& args, Streams& io) {
     std::optional<qivpak::QivReader> reader;
     try {
         reader.emplace(args.container);
-    } catch (const qivpak::Error& error) {
+    } catch (const std::exception& error) {
         print_failure(io.err, args.container, error);
         return EXIT_SOME_FAILED;
     }

@@ -8,6 +8,8 @@
 // EXIT_INTERRUPTED with the signal in Streams::interrupted.
 #pragma once
 
+#include <qivpak/pack.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -45,12 +47,7 @@ struct PackArgs {
     std::vector<std::string> images;
     std::string out_dir;            // empty: each output beside its input
     bool force = false;             // replace outputs that exist
-    int level = -1;                 // zlib level: -1 (zlib's default) or 1..9
-    bool analyze = false;           // trial-compression NC areas
-    std::uint32_t threshold = 8192; // the analysis's threshold, 1..8192
-    bool movies = false;
-    bool audio = false;
-    unsigned threads = 0;
+    qivpak::PackOptions options;    // as given: the library normalizes them
 };
 
 struct UnpackArgs {

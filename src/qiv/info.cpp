@@ -89,7 +89,7 @@ int info_command(const InfoArgs& args, Streams& io) {
                 print_summary(io.out, file, summary);
                 first = false;
             }
-        } catch (const qivpak::Error& error) {
+        } catch (const std::exception& error) {
             status = EXIT_SOME_FAILED;
             if (json) json->add(failure_json(file, error));
             else print_failure(io.err, file, error);

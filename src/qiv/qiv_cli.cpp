@@ -15,7 +15,7 @@ constexpr const char* VERSION = "qiv 0.3";
 // Options every command that reads or writes many frames takes.
 void add_threads(CLI::App& command, unsigned& threads) {
     command.add_option("--threads", threads, "worker threads (0: every CPU the process may run on)")
-        ->check(CLI::Range(0u, 1024u));
+        ->check(CLI::Range(0u, qivpak::MAX_REQUESTED_THREADS));
 }
 
 // The value of pack's --analyze is optional, and taken only when attached (--analyze=N, -aN), as
@@ -59,15 +59,15 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     pack_cmd->add_option("images", pack.images, "disc images")->required();
     pack_cmd->add_option("-o,--output-dir", pack.out_dir, "folder for the containers (default: beside each image)");
     pack_cmd->add_flag("-f,--force", pack.force, "replace containers that exist");
-    pack_cmd->add_option("-l,--level", pack.level, "zlib level, 1..9 (0: zlib's default)")->check(CLI::Range(0, 9));
+    pack_cmd->add_option("-l,--level", pack.options.level, "zlib level, 1..9 (0: zlib's default)")->check(CLI::Range(0, 9));
     pack_cmd->add_option("-a,--analyze", analyze,
                          "store runs of frames that compress to N bytes or more raw (default 8192: not at all)")
         ->default_str("8192")
         ->check(CLI::Range(0u, 8192u));
-    pack_cmd->add_flag("--movies", pack.movies, "store the movie files (PSMF) of an ISO 9660 image raw");
-    pack_cmd->add_flag("--audio", pack.audio, "store the audio files (RIFF) of an ISO 9660 image raw");
+    pack_cmd->add_flag("--movies", pack.options.movies, "store the movie files (PSMF) of an ISO 9660 image raw");
+    pack_cmd->add_flag("--audio", pack.options.audio, "store the audio files (RIFF) of an ISO 9660 image raw");
     pack_cmd->add_flag("--media", media, "--movies and --audio");
-    add_threads(*pack_cmd, pack.threads);
+    add_threads(*pack_cmd, pack.options.threads);
 
     UnpackArgs unpack;
     CLI::App* unpack_cmd =
@@ -102,13 +102,12 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     if (*info_cmd) return info_command(info, io);
     if (*verify_cmd) return verify_command(verify, io);
     if (*pack_cmd) {
-        if (pack.level == 0) pack.level = -1;
         if (analyze) {
-            pack.analyze = true;
-            pack.threshold = *analyze == 0 ? 8192 : *analyze;
+            pack.options.analyze = true;
+            pack.options.threshold = *analyze;
         }
-        pack.movies = pack.movies || media;
-        pack.audio = pack.audio || media;
+        pack.options.movies = pack.options.movies || media;
+        pack.options.audio = pack.options.audio || media;
         return pack_command(pack, io);
     }
     if (*unpack_cmd) return unpack_command(unpack, io);

@@ -189,3 +189,30 @@ TEST(CommandLine, EachLinePrintsItsTextLeavesItsFilesAndEndsWithItsStatus) {
 }
 
 }  // namespace
+
+namespace {
+
+// QIVPAK_THREADS outside 1..1024, or not a number, is said once and the run goes on with every CPU.
+TEST(CommandLine, AThreadCountThatIsNoNumberFrom1To1024IsWarnedOfAndTheDefaultUsed) {
+    const std::pair<std::string, std::string> rows[] = {
+        {"1", ""},
+        {"1024", ""},
+        {"abc", "Warning: QIVPAK_THREADS=\"abc\" is not a number from 1 to 1024; the default is used\n"},
+        {"0", "Warning: QIVPAK_THREADS=\"0\" is not a number from 1 to 1024; the default is used\n"},
+        {"1025", "Warning: QIVPAK_THREADS=\"1025\" is not a number from 1 to 1024; the default is used\n"},
+        {"-2", "Warning: QIVPAK_THREADS=\"-2\" is not a number from 1 to 1024; the default is used\n"},
+        {"4x", "Warning: QIVPAK_THREADS=\"4x\" is not a number from 1 to 1024; the default is used\n"},
+    };
+    for (const auto& [setting, warning] : rows) {
+        SCOPED_TRACE(setting);
+        TempDir dir;
+        write_file(dir / "in", Bytes(20000, 0));
+        const ProcessResult r = run_tool(dir, {"in", "out"}, setting);
+        EXPECT_EQ(r.out, kBanner + warning + kPackZeros);
+        EXPECT_EQ(r.status, 0);
+        Parsed parsed;
+        EXPECT_EQ(parse_container(read_file(dir / "out"), -1, parsed), "");
+    }
+}
+
+}  // namespace

@@ -102,7 +102,7 @@ TEST(LateSignal, BeforeFinishedRemovesTheOutputAndAfterItKeepsIt) {
             qivpak::install_interrupt_handlers();
             std::vector<std::string> args = {(dir / "image").string(), (dir / "image.qiv").string()};
             if (print == nullptr) args.insert(args.begin(), "-w");
-            std::exit(qivpak::run_qivpak(args, console, key, 2));
+            std::exit(qivpak::run_qivpak(args, console, key, "2"));
         };
         EXPECT_EXIT(run(), ::testing::ExitedWithCode(128 + SIGINT), "");
         EXPECT_EQ(fs::exists(dir / "image.qiv"), output_stays);

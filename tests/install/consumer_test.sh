@@ -11,8 +11,12 @@ log=$work/log
 trap 'status=$?; ((status == 0)) || cat "$log" >&2; rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >"$log" 2>&1
-for header in error pack reader; do test -f "$work/prefix/include/qivpak/$header.hpp"; done
+for header in error pack progress reader; do test -f "$work/prefix/include/qivpak/$header.hpp"; done
 test -f "$work/prefix/share/man/man1/qivpak.1"
+test -f "$work/prefix/share/doc/qivpak/LICENSE"
+# The library is the engine and the reader: the tool's front end is not in it.
+library=$(find "$work/prefix" -name 'libqivpak_core.a')
+if nm -C "$library" | grep -E 'run_qivpak|Console::'; then echo "the installed library holds the front end"; exit 1; fi
 cmake -S "$source/examples" -B "$work/consumer" -DCMAKE_PREFIX_PATH="$work/prefix" \
     -DCMAKE_CXX_COMPILER="$compiler" >>"$log" 2>&1
 cmake --build "$work/consumer" >>"$log" 2>&1

@@ -76,3 +76,20 @@ TEST(BatchPosix, OnATerminalEachInputHasABarThatItsEndLineReplaces) {
 }
 
 }  // namespace
+
+namespace {
+
+// What no command expects (here a folder name longer than the system takes) ends qiv with its reason
+// and status 1, not an abort; nothing is left behind.
+TEST(BatchPosix, AnUnexpectedFailureEndsWithItsReasonAndStatus1) {
+    TempDir dir;
+    write_file(dir / "n.iso", make_image("z", 20000, 1));
+    const std::string folder(300, 'd');
+    const ProcessResult r = run_process({QIV_BINARY, "pack", "-o", folder, "n.iso"}, {dir.path.string(), {}, 120, {}});
+    EXPECT_EQ(r.err, "qiv: filesystem error: status: File name too long [" + folder + "]\n");
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(dir.files(), (std::set<std::string>{"n.iso"}));
+}
+
+}  // namespace

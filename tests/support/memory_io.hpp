@@ -2,8 +2,8 @@
 // and how a run ended
 #pragma once
 
-#include "engine/pack_chain.hpp"
-#include "format/reporter.hpp"
+#include "events/messages.hpp"
+#include "events/reporter.hpp"
 #include "io/file.hpp"
 
 #include <algorithm>
@@ -35,14 +35,12 @@ struct MemorySource : qivpak::ByteSource {
 
 // A file being written, in memory; with `random`, one that also takes writes
 // at given offsets, as a regular file does. It fails on purpose: a write that
-// would pass byte `fail_at`, any seek when `seek_fails`, any flush when
-// `flush_fails`, and a close when `close_fails`. Errors are sticky, but a close
-// succeeds after them unless `close_fails`, as a system's close may.
-struct MemorySink : qivpak::ClosableSink, qivpak::RandomAccessSink {
+// would pass byte `fail_at`, and any seek when `seek_fails`. Errors are sticky.
+struct MemorySink : qivpak::ByteSink, qivpak::RandomAccessSink {
     Bytes bytes;
     std::uint64_t position = 0;
     std::uint64_t fail_at = UINT64_MAX;
-    bool seek_fails = false, flush_fails = false, close_fails = false;
+    bool seek_fails = false;
     bool random = false;
     bool failed = false;
     std::mutex mutex;  // write_at comes from many threads
@@ -64,14 +62,12 @@ struct MemorySink : qivpak::ClosableSink, qivpak::RandomAccessSink {
         return true;
     }
     qivpak::RandomAccessSink* random_access() override { return random ? this : nullptr; }
-    bool flush() override { return !(failed = failed || flush_fails); }
+    bool flush() override { return !failed; }
     bool seek(std::uint64_t to) override {
         if (failed || seek_fails) return !(failed = true);
         position = to;
         return true;
     }
-    bool close() override { return !close_fails; }
-    std::uint64_t size() const override { return bytes.size(); }
 };
 
 // Logs events as short words ("sized 3", "start packing 3", "frame 0 25", "raw 1",
@@ -110,7 +106,7 @@ std::string ending(Run run) {
     try {
         run();
         return "done";
-    } catch (const qivpak::Cancelled&) {
+    } catch (const qivpak::Stopped&) {
         return "cancelled";
     } catch (const qivpak::RunError& error) {
         return qivpak::fault_text(error, "in", "out");

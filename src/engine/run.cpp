@@ -1,0 +1,107 @@
+// run.cpp - the steps of one pack and one unpack, and their failures worded with the run's file names
+#include "engine/run.hpp"
+
+#include "compress/compressor.hpp"
+#include "compress/nc_analysis.hpp"
+#include "decompress/decompressor.hpp"
+#include "events/messages.hpp"
+#include "format/qiv_format.hpp"
+#include "io/file.hpp"
+#include "io/same_file.hpp"
+#include "iso/media_areas.hpp"
+
+namespace qivpak {
+
+namespace {
+
+// Creates (or empties) an output file; throws RunError{fault} when it cannot.
+File create_output(const std::string& path, Fault fault) {
+    std::optional<File> file = File::open(path, File::Mode::truncate);
+    if (!file) throw RunError{fault};
+    return std::move(*file);
+}
+
+struct OpenImage {
+    File file;
+    std::uint32_t size = 0;
+};
+
+// The image to pack, with its size: one that cannot be opened, or whose size
+// cannot be told, is refused as unopenable; one too large for the header's 32
+// bits as too large.
+OpenImage open_image(const std::string& path) {
+    std::optional<File> file = File::open(path, File::Mode::read);
+    if (!file) throw RunError{Fault::open_image};
+    const std::optional<std::uint64_t> size = file->stat_size();
+    if (!size) throw RunError{Fault::open_image};
+    if (*size > MAX_IMAGE_SIZE) throw RunError{Fault::image_too_large};
+    return {std::move(*file), static_cast<std::uint32_t>(*size)};
+}
+
+// The NC areas of the pack: the media areas, then the analysis's, with the
+// analysis's streams kept in the container's folder for the compressor.
+NcPlan plan_areas(OpenImage& image, const PackOptions& options, const std::string& container_path,
+                  Reporter& reporter) {
+    NcPlan plan;
+    if (!options.analyze) return plan;
+    if (options.movies || options.audio)
+        plan.media_count = find_media_areas(image.file, options.movies, options.audio, plan.areas, reporter);
+    const AnalysisSettings analysis{options.level, options.threshold, options.threads, directory_of(container_path)};
+    analyze_nc_areas(image.file, image.size, analysis, plan, reporter);
+    return plan;
+}
+
+// A stop asked for after the last frame still ends the run: until the caller
+// has the result, the output is not finished.
+void check_stop(Reporter& reporter) {
+    if (reporter.should_stop()) throw Stopped();
+}
+
+}  // namespace
+
+PackResult pack_file(const std::string& image_path, const std::string& container_path, const PackOptions& requested,
+                     Reporter& reporter) {
+    const PackOptions options = normalize(requested);
+    try {
+        if (same_existing_file(image_path, container_path)) throw RunError{Fault::output_is_input};
+        reporter.paths_checked();
+        OpenImage image = open_image(image_path);
+        NcPlan plan = plan_areas(image, options, container_path, reporter);
+        File container = create_output(container_path, Fault::create_container);
+        reporter.output_created();
+        compress_file(image.file, image.size, container, plan, {options.level, options.threads}, reporter);
+        const std::uint32_t frames = frame_count(image.size);
+        reporter.index_written(frames);
+        const bool flushed = container.flush();
+        const std::uint64_t container_size = container.size();
+        if (!flushed || !container.close()) throw RunError{Fault::write_container};
+        check_stop(reporter);
+        PackResult result{image.size, frames, container_size, {}};
+        for (int i = 0; i < plan.count; ++i) {
+            const NcArea& area = plan.areas[static_cast<std::size_t>(i)];
+            result.nc_areas.push_back({area.frame_start, area.num_frames});
+        }
+        return result;
+    } catch (const RunError& error) {
+        throw Error(fault_text(error, image_path, container_path));
+    }
+}
+
+void unpack_file(const std::string& container_path, const std::string& image_path, unsigned threads,
+                 Reporter& reporter) {
+    try {
+        if (same_existing_file(container_path, image_path)) throw RunError{Fault::image_is_container};
+        reporter.paths_checked();
+        std::optional<File> container = File::open(container_path, File::Mode::read);
+        if (!container) throw RunError{Fault::open_container};
+        File image = create_output(image_path, Fault::create_image);
+        reporter.output_created();
+        decompress_file(*container, image, threads, reporter);
+        if (!image.close()) throw RunError{Fault::write_image};
+        check_stop(reporter);
+    } catch (const RunError& error) {
+        throw Error(fault_text(error, container_path, image_path));
+    }
+}
+
+}  // namespace qivpak
