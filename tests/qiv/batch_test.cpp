@@ -100,6 +100,8 @@ const Row kRows[] = {
     {{"pack", "--level", "10", "n.iso"}, "", "qiv: --level: Value 10 not in range 0 to 9\n" + kHelp, 2, {}},
     {{"pack", "--analyze=8193", "n.iso"}, "", "qiv: --analyze: Value 8193 not in range 0 to 8192\n" + kHelp, 2, {}},
     {{"unpack"}, "", "qiv: containers is required\n" + kHelp, 2, {}},
+    // An option of qiv itself is no option of a command.
+    {{"pack", "--version", "n.iso"}, "", "qiv: The following argument was not expected: --version\n" + kHelp, 2, {}},
 };
 
 TEST(Batch, CommandLinesPrintTheirOutcomesAndMakeOnlyWholeOutputs) {
