@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # test.sh - installs what is missing, builds with g++ and clang (warnings are errors) and runs every
-# test (the unpacking tests and the damaged containers also with the zlib inflater alone), then runs
-# them all again in a build with AddressSanitizer and UBSan, replays the fuzz corpora, and cross-builds
+# test (the large image once, in the g++ build; the unpacking tests and the damaged containers also
+# with the zlib inflater alone), then runs them all again in a build with AddressSanitizer and UBSan, replays the fuzz corpora, and cross-builds
 # the Windows tool with MinGW-w64 and runs every test under wine (QIVPAK_SKIP_WINDOWS=1 leaves the
 # Windows stage out)
 set -euo pipefail
@@ -59,6 +59,9 @@ run_windows_suite() {
 }
 
 run_suite gcc g++
+# The large image (a sparse 3 GiB image packed and unpacked): once, in the first build.
+echo "== large =="
+ctest --test-dir build/test-gcc --output-on-failure -L large
 # The command lines again with one worker thread: the same text, files and statuses.
 echo "== one thread =="
 QIVPAK_THREADS=1 ctest --test-dir build/test-gcc --output-on-failure -j "$jobs" -L cli
