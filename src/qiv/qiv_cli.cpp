@@ -4,6 +4,8 @@
 #include <CLI/CLI.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <cstdint>
 #include <string>
 
 namespace qiv {
@@ -12,9 +14,27 @@ namespace {
 
 constexpr const char* VERSION = "qiv 0.3";
 
+// Every number on the command line is decimal: digits only, leading zeros
+// being zeros (never octal), no sign, no "0x", nothing empty, and no more than
+// a 64-bit count. The text is handed on without its leading zeros, so that the
+// conversion after it cannot read it any other way.
+const CLI::Validator DECIMAL(
+    [](std::string& text) -> std::string {
+        const bool digits =
+            !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+        if (!digits) return "Value '" + text + "' is not a decimal number";
+        std::uint64_t value = 0;
+        if (std::from_chars(text.data(), text.data() + text.size(), value).ec != std::errc())
+            return "Value " + text + " is too large";
+        text = std::to_string(value);
+        return "";
+    },
+    "DECIMAL", "decimal");
+
 // Options every command that reads or writes many frames takes.
 void add_threads(CLI::App& command, unsigned& threads) {
     command.add_option("--threads", threads, "worker threads (0: every CPU the process may run on)")
+        ->transform(DECIMAL)
         ->check(CLI::Range(0u, qivpak::MAX_REQUESTED_THREADS));
 }
 
@@ -59,11 +79,12 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     pack_cmd->add_option("images", pack.images, "disc images")->required();
     pack_cmd->add_option("-o,--output-dir", pack.out_dir, "folder for the containers (default: beside each image)");
     pack_cmd->add_flag("-f,--force", pack.force, "replace containers that exist");
-    pack_cmd->add_option("-l,--level", pack.options.level, "zlib level, 1..9 (0: zlib's default)")->check(CLI::Range(0, 9));
+    pack_cmd->add_option("-l,--level", pack.options.level, "zlib level, 1..9 (0: zlib's default)")->transform(DECIMAL)->check(CLI::Range(0, 9));
     pack_cmd->add_option("-a,--analyze", analyze,
                          "store runs of frames that compress to N bytes or more raw (default 8192: not at all)")
         ->default_str("8192")
-        ->check(CLI::Range(0u, 8192u));
+        ->transform(DECIMAL)
+        ->check(CLI::Range(0u, qivpak::FRAME_SIZE));
     pack_cmd->add_flag("--movies", pack.options.movies, "store the movie files (PSMF) of an ISO 9660 image raw");
     pack_cmd->add_flag("--audio", pack.options.audio, "store the audio files (RIFF) of an ISO 9660 image raw");
     pack_cmd->add_flag("--media", media, "--movies and --audio");
@@ -81,8 +102,8 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     std::optional<std::uint64_t> length;
     CLI::App* cat_cmd = app.add_subcommand("cat", "write the plain image, or a byte range of it, to standard output");
     cat_cmd->add_option("container", cat.container, "QIV container")->required();
-    cat_cmd->add_option("--offset", cat.offset, "first byte (default 0)");
-    cat_cmd->add_option("--length", length, "bytes (default: to the end of the image)");
+    cat_cmd->add_option("--offset", cat.offset, "first byte (default 0)")->transform(DECIMAL);
+    cat_cmd->add_option("--length", length, "bytes (default: to the end of the image)")->transform(DECIMAL);
 
     const std::vector<std::string> given = with_bare_analyze_valued(args);
     std::vector<std::string> reversed(given.rbegin(), given.rend());  // CLI11 takes them last first

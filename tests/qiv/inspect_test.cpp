@@ -104,6 +104,8 @@ std::string as_captured(const std::string& bytes) {
 }
 
 // The folder every command line runs in.
+const std::string kHelp = "Run qiv --help for more information.\n";
+
 struct Library {
     TempDir dir;
     std::string big;  // the plain image of big.qiv
@@ -210,6 +212,14 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
         {{"cat", "text.qiv", "--offset", "12"}, "", "qiv: text.qiv: the range passes the end of the image (11 bytes)\n", 1},
         {{"cat", "damaged.qiv", "--offset", "5"}, as_captured(lib.big.substr(5, 200 * kFrame - 5)), kDamaged, 1},
         {{"cat", "junk.qiv"}, "", kJunk, 1},
+        // numbers are decimal: a leading zero is a zero; a sign, a base, nothing or too much is refused
+        {{"cat", "text.qiv", "--offset", "0010", "--length", "01"}, as_captured("\n"), "", 0},
+        {{"cat", "text.qiv", "--offset", "0x1"}, "", "qiv: --offset: Value '0x1' is not a decimal number\n" + kHelp, 2},
+        {{"cat", "text.qiv", "--length", "-1"}, "", "qiv: --length: Value '-1' is not a decimal number\n" + kHelp, 2},
+        {{"cat", "text.qiv", "--offset", ""}, "", "qiv: --offset: Value '' is not a decimal number\n" + kHelp, 2},
+        {{"cat", "text.qiv", "--offset", "18446744073709551616"}, "",
+         "qiv: --offset: Value 18446744073709551616 is too large\n" + kHelp, 2},
+        {{"verify", "--threads", "1e3", "text.qiv"}, "", "qiv: --threads: Value '1e3' is not a decimal number\n" + kHelp, 2},
     };
     for (const Row& row : rows) {
         std::vector<std::string> argv = row.args;
