@@ -30,7 +30,7 @@ inline void print_failure(std::FILE* err, const std::string& file, const std::ex
 // {"file": FILE, "error": MESSAGE} with "frame": N when a frame is named.
 inline JsonObject failure_json(const std::string& file, const std::exception& error) {
     JsonObject object;
-    object.add("file", file).add("error", error.what());
+    object.add_name("file", file).add("error", error.what());
     if (const auto frame = failed_frame(error)) object.add("frame", std::uint64_t{*frame});
     return object;
 }

@@ -61,7 +61,7 @@ void print_summary(std::FILE* out, const std::string& file, const Summary& s) {
 JsonObject summary_json(const std::string& file, const Summary& s) {
     const std::string ratio = percent(s.container_size, s.image_size);  // "46.5%", or "-" for an empty image
     JsonObject object;
-    object.add("file", file)
+    object.add_name("file", file)
         .add("image_size", s.image_size)
         .add("frames", std::uint64_t{s.frames})
         .add("container_size", s.container_size)

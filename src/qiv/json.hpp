@@ -8,9 +8,14 @@
 
 namespace qiv {
 
-// `text` as a JSON string: quoted, with quotes, backslashes and control
-// characters escaped; every other byte (UTF-8 included) as it is.
+// `text` as a JSON string, always valid UTF-8: quoted, with quotes,
+// backslashes and control characters escaped, UTF-8 sequences as they are, and
+// each byte that starts no valid UTF-8 sequence shown as U+FFFD.
 std::string json_string(std::string_view text);
+
+// Whether `text` is valid UTF-8 throughout (no overlong form, no surrogate,
+// nothing past U+10FFFF).
+bool is_utf8(std::string_view text);
 
 // One object, its members in the order they are added.
 class JsonObject {
@@ -18,6 +23,10 @@ public:
     JsonObject& add(std::string_view key, std::string_view value);  // a string
     JsonObject& add(std::string_view key, const char* value) { return add(key, std::string_view(value)); }
     JsonObject& add(std::string_view key, std::uint64_t value);    // a number
+    // A file name: as add() shows it, and, when it is not valid UTF-8, also
+    // exactly, as hex bytes under key + "_hex", so that a script can still
+    // find the file.
+    JsonObject& add_name(std::string_view key, std::string_view name);
     JsonObject& add_json(std::string_view key, std::string_view json);  // a value already in JSON (a number, null)
     std::string text() const { return "{" + members_ + "}"; }
 
