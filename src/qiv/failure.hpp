@@ -1,6 +1,7 @@
 // failure.hpp - how info, verify and cat tell that a container failed: one message line, or a JSON object
 #pragma once
 
+#include "qiv/commands.hpp"
 #include "qiv/json.hpp"
 
 #include <qivpak/reader.hpp>
@@ -33,6 +34,15 @@ inline JsonObject failure_json(const std::string& file, const std::exception& er
     object.add_name("file", file).add("error", error.what());
     if (const auto frame = failed_frame(error)) object.add("frame", std::uint64_t{*frame});
     return object;
+}
+
+// The status of a command once its results are out: `status`, or
+// EXIT_SOME_FAILED with a message when standard output did not take all of
+// them (a full device, a closed pipe), so that lost output is never a success.
+inline int with_output_checked(Streams& io, int status) {
+    if (std::fflush(io.out) == 0 && std::ferror(io.out) == 0) return status;
+    std::fputs("qiv: cannot write to standard output\n", io.err);
+    return EXIT_SOME_FAILED;
 }
 
 }  // namespace qiv

@@ -95,7 +95,8 @@ int info_command(const InfoArgs& args, Streams& io) {
             else print_failure(io.err, file, error);
         }
     }
-    return status;
+    if (json) json->close();
+    return with_output_checked(io, status);
 }
 
 }  // namespace qiv

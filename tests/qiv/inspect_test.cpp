@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 using namespace qivtest;
@@ -262,6 +264,29 @@ TEST(QivInspect, CatRefusesATerminalAndReportsAFailedWrite) {
         if (sink.terminal) {
             EXPECT_EQ(fs::file_size(path), 0u);
         }
+    }
+}
+
+// Results that standard output did not take (a full device) are a failure, not a success.
+TEST(QivInspect, ResultsThatCannotBeWrittenAreAFailure) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "skipped: no /dev/full on this system";
+    const Library lib;
+    const std::string container = (lib.dir / "big.qiv").string();
+    const std::pair<const char*, std::function<int(qiv::Streams&)>> commands[] = {
+        {"info", [&](qiv::Streams& io) { return qiv::info_command({{container}, false}, io); }},
+        {"info --json", [&](qiv::Streams& io) { return qiv::info_command({{container}, true}, io); }},
+    };
+    for (const auto& [name, command] : commands) {
+        std::FILE* out = std::fopen("/dev/full", "wb");
+        std::FILE* err = std::tmpfile();
+        ASSERT_TRUE(out && err) << name;
+        qiv::Streams io{out, err, false};
+        EXPECT_EQ(command(io), 1) << name;
+        std::rewind(err);
+        char text[200] = {};
+        EXPECT_EQ(std::string(text, std::fread(text, 1, sizeof text - 1, err)), "qiv: cannot write to standard output\n")
+            << name;
+        std::fclose(out), std::fclose(err);
     }
 }
 
