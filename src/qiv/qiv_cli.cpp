@@ -105,6 +105,19 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     cat_cmd->add_option("--offset", cat.offset, "first byte (default 0)")->transform(DECIMAL);
     cat_cmd->add_option("--length", length, "bytes (default: to the end of the image)")->transform(DECIMAL);
 
+    // A first word that names no command is said to be one, rather than
+    // taken for a stray argument of qiv itself.
+    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, cat_cmd};
+    const auto names_a_command = [&](const std::string& word) {
+        return std::any_of(std::begin(commands), std::end(commands), [&](CLI::App* c) { return c->check_name(word); });
+    };
+    if (!args.empty() && !args[0].starts_with("-") && !names_a_command(args[0])) {
+        std::fprintf(io.err,
+                     "qiv: '%s' is not a command: info, verify, pack, unpack or cat\n"
+                     "Run qiv --help for more information.\n",
+                     args[0].c_str());
+        return EXIT_USAGE;
+    }
     const std::vector<std::string> given = with_bare_analyze_valued(args);
     std::vector<std::string> reversed(given.rbegin(), given.rend());  // CLI11 takes them last first
     try {
