@@ -24,11 +24,16 @@ namespace {
 constexpr unsigned kMaxReaders = 64;
 
 // The whole file at the UTF-8 path `file` into `bytes`; false with errno's reason in `why`.
+// A folder, or a file whose reading fails midway, fails here too: the stream
+// reports a failed read by throwing, and that is its reason.
 bool read_whole_file(const std::string& file, std::string& bytes, std::string& why) {
     errno = 0;
-    std::ifstream in(to_path(file), std::ios::binary);
-    if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    if (in && !in.bad()) return true;
+    try {
+        std::ifstream in(to_path(file), std::ios::binary);
+        if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+        if (in && !in.bad()) return true;
+    } catch (const std::ios_base::failure&) {
+    }
     why = errno != 0 ? std::strerror(errno) : "cannot be read";
     return false;
 }

@@ -204,6 +204,9 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
          "qiv: notdat.xml: not a DAT file: the document element is not <datafile>\n", 1},
         {{"verify", "--dat", "missing.dat", "zeros.qiv"}, "",
          "qiv: missing.dat: cannot open the DAT file: No such file or directory\n", 1},
+#ifndef _WIN32
+        {{"verify", "--dat", ".", "zeros.qiv"}, "", "qiv: .: cannot open the DAT file: Is a directory\n", 1},
+#endif
         // cat: the image, a range, the end, past the end, up to a damaged frame
         {{"cat", "areas.qiv"}, as_captured(q), "", 0},
         {{"cat", "big.qiv", "--offset", "1000000", "--length", "2000000"}, as_captured(lib.big.substr(1000000, 2000000)),
