@@ -51,7 +51,7 @@ int cat_command(const CatArgs& args, Streams& io) {
     }
     std::optional<qivpak::QivReader> reader;
     try {
-        reader.emplace(args.container);
+        reader.emplace(open_container(args.container));
     } catch (const std::exception& error) {
         print_failure(io.err, args.container, error);
         return EXIT_SOME_FAILED;

@@ -3,15 +3,25 @@
 
 #include "qiv/commands.hpp"
 #include "qiv/json.hpp"
+#include "qiv/paths.hpp"
 
 #include <qivpak/reader.hpp>
 
 #include <cstdio>
 #include <exception>
+#include <filesystem>
 #include <optional>
 #include <string>
 
 namespace qiv {
+
+// The reader of the container `file`. A folder is refused as what it is (the
+// reader would call it no container). Throws qivpak::Error.
+inline qivpak::QivReader open_container(const std::string& file) {
+    std::error_code error;
+    if (std::filesystem::is_directory(to_path(file), error)) throw qivpak::Error("is a folder");
+    return qivpak::QivReader(file);
+}
 
 // The frame a failure names: the damaged frame of a QivFormatError thrown by a read.
 inline std::optional<std::uint32_t> failed_frame(const std::exception& error) {

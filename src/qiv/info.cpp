@@ -81,7 +81,7 @@ int info_command(const InfoArgs& args, Streams& io) {
     bool first = true;
     for (const std::string& file : args.containers) {
         try {
-            const Summary summary = summarize(qivpak::QivReader(file));
+            const Summary summary = summarize(open_container(file));
             if (json) {
                 json->add(summary_json(file, summary));
             } else {

@@ -112,7 +112,7 @@ int verify_command(const VerifyArgs& args, Streams& io) {
     if (args.json) json.emplace(io.out);
     for (const std::string& file : args.containers) {
         try {
-            const qivpak::QivReader reader(file);
+            const qivpak::QivReader reader = open_container(file);
             const ImageHashes hashes = hash_image(reader, readers, should_stop);
             std::optional<DatVerdict> verdict;
             if (!args.dats.empty()) verdict = find_image(roms, reader.size(), hashes, file);

@@ -217,6 +217,10 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
         {{"cat", "text.qiv", "--offset", "12"}, "", "qiv: text.qiv: the range passes the end of the image (11 bytes)\n", 1},
         {{"cat", "damaged.qiv", "--offset", "5"}, as_captured(lib.big.substr(5, 200 * kFrame - 5)), kDamaged, 1},
         {{"cat", "junk.qiv"}, "", kJunk, 1},
+        // a folder is named as one
+        {{"info", "."}, "", "qiv: .: is a folder\n", 1},
+        {{"verify", "."}, "", "qiv: .: is a folder\n", 1},
+        {{"cat", "."}, "", "qiv: .: is a folder\n", 1},
         // numbers are decimal: a leading zero is a zero; a sign, a base, nothing or too much is refused
         {{"cat", "text.qiv", "--offset", "0010", "--length", "01"}, as_captured("\n"), "", 0},
         {{"cat", "text.qiv", "--offset", "0x1"}, "", "qiv: --offset: Value '0x1' is not a decimal number\n" + kHelp, 2},
