@@ -71,7 +71,8 @@ struct UnpackOptions {
 
 // Restores the image held by `container` into `image` (replaced if it exists).
 // Throws Error when the container cannot be opened or is damaged (what() as the
-// unpacker prints it, e.g. "Input is not a valid QIV file."), or the image
+// unpacker prints it, e.g. "Input is not a valid QIV file."; a QivFormatError
+// naming the frame where a frame is refused), or the image
 // cannot be created or written; Stopped when should_stop said so. A damaged
 // container is refused before the first frame whose bytes are wrong: the image
 // then holds only whole, correct frames.

@@ -18,8 +18,9 @@ namespace {
 // About 280 KiB a job: three per worker, at most 128 (36 MiB at 64 workers).
 constexpr PipelineShape RUN_JOBS{3, 128, 1};
 
-void refuse_if(const std::optional<ContainerFault>& fault) {
-    if (fault) throw RunError{Fault::damaged_container, *fault};
+// Refuses the container as a whole, or (with `frame`) from that frame on.
+void refuse_if(const std::optional<ContainerFault>& fault, std::optional<std::uint32_t> frame = std::nullopt) {
+    if (fault) throw RunError{Fault::damaged_container, *fault, frame};
 }
 
 // A run of consecutive frames on its way through the pipeline.
@@ -119,7 +120,7 @@ void decompress_file(ByteSource& container, ByteSink& image, unsigned threads, R
         }
         reported += go;
         if (stop) throw Stopped();
-        refuse_if(job.fault);
+        refuse_if(job.fault, job.first + job.good);
     };
     try {
         pipeline.run(runs, fill, process, drain);

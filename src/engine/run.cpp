@@ -100,6 +100,9 @@ void unpack_file(const std::string& container_path, const std::string& image_pat
         if (!image.close()) throw RunError{Fault::write_image};
         check_stop(reporter);
     } catch (const RunError& error) {
+        // A damaged container is refused as the reader refuses it, naming the frame.
+        if (error.fault == Fault::damaged_container)
+            throw QivFormatError(error.container, fault_text(error, container_path, image_path), error.frame);
         throw Error(fault_text(error, container_path, image_path));
     }
 }

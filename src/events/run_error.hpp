@@ -3,6 +3,9 @@
 
 #include <qivpak/reader.hpp>
 
+#include <cstdint>
+#include <optional>
+
 namespace qivpak {
 
 // The drivers know what failed, not which files the run names: the engine
@@ -28,6 +31,7 @@ enum class Fault {
 struct RunError {
     Fault fault;
     ContainerFault container = ContainerFault::not_qiv;  // for damaged_container
+    std::optional<std::uint32_t> frame = std::nullopt;   // for damaged_container: the frame refused, if one is
 };
 
 }  // namespace qivpak

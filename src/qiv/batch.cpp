@@ -3,6 +3,7 @@
 #include "io/same_file.hpp"
 #include "qiv/batch_display.hpp"
 #include "qiv/commands.hpp"
+#include "qiv/failure.hpp"
 #include "qiv/paths.hpp"
 #include "qiv/pending_output.hpp"
 #include "qiv/platform.hpp"
@@ -88,7 +89,9 @@ private:
             item.outcome = Outcome::interrupted;
         } catch (const std::exception& failure) {
             item.outcome = Outcome::failed;
-            item.why = failure.what();
+            // A damaged container names its frame, as verify and cat name it.
+            const auto frame = failed_frame(failure);
+            item.why = (frame ? "frame " + std::to_string(*frame) + ": " : std::string()) + failure.what();
         }
         item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }

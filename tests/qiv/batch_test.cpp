@@ -19,14 +19,17 @@ ProcessResult run_qiv(const TempDir& dir, std::vector<std::string> args, const s
 // sizes and ratios hardly depend on the zlib build (the zero frame's few bytes aside).
 const Bytes kImage = make_image(std::string(40, 'n') + "z", 41 * kFrame, 3);
 
-// What every row starts from: kImage under three names, its container c.qiv (made by qivpak -a), an
-// output that exists already (old.qiv), and a file that is no container.
-const std::set<std::string> kLaidOut = {"a.b.bin", "c.qiv", "n.iso", "old.iso", "old.qiv", "text.txt"};
+// What every row starts from: kImage under three names, its container c.qiv (made by qivpak -a) and a
+// damaged copy of it (bad.qiv), an output that exists already (old.qiv), and a file that is no container.
+const std::set<std::string> kLaidOut = {"a.b.bin", "bad.qiv", "c.qiv", "n.iso", "old.iso", "old.qiv", "text.txt"};
 void lay_out(const TempDir& dir) {
     for (const char* name : {"n.iso", "a.b.bin", "old.iso"}) write_file(dir / name, kImage);
     write_file(dir / "old.qiv", "old\n");
     write_file(dir / "text.txt", "not a container\n");
     ASSERT_EQ(run_tool(dir, {"-a", "n.iso", "c.qiv"}).status, 0);
+    Bytes bad = read_file(dir / "c.qiv");  // the stream of frame 40, the zeros after the raw noise, damaged
+    bad[get_le32(bad, 32 + 4 * 40) + 3] ^= 0x5a;
+    write_file(dir / "bad.qiv", bad);
 }
 
 const std::string kTableHead = "\ninput  output  in size  out size  ratio  time  result\n";
@@ -86,6 +89,12 @@ const Row kRows[] = {
      "text.txt  text.iso   0.0 MB         -      -  0:00  failed: Input is not a valid QIV file.\n"
      "2 inputs: 1 unpacked, 1 failed\n",
      "qiv: text.txt: Input is not a valid QIV file.\n", 1, {"c.iso"}},
+    {{"unpack", "bad.qiv"},
+     "[1/1] bad.qiv -> bad.iso\n[1/1] bad.qiv -> bad.iso: failed\n\n"
+     "input    output   in size  out size  ratio  time  result\n"
+     "bad.qiv  bad.iso   0.3 MB         -      -  0:00  failed: frame 40: Error while decompressing (corrupt input?)\n"
+     "1 input: 1 failed\n",
+     "qiv: bad.qiv: frame 40: Error while decompressing (corrupt input?)\n", 1, {}},
     {{"unpack", "--force", "old.iso"},
      "[1/1] old.iso -> old.iso: failed\n\n"
      "input    output   in size  out size  ratio  time  result\n"
