@@ -91,7 +91,7 @@ void print_result(std::FILE* out, const std::string& file, std::uint64_t size, c
 JsonObject result_json(const std::string& file, std::uint64_t size, const ImageHashes& hashes,
                        const std::optional<DatVerdict>& verdict) {
     JsonObject object;
-    object.add("file", file).add("size", size).add("crc32", crc_hex(hashes.crc32)).add("md5", hashes.md5).add("sha1", hashes.sha1);
+    object.add_name("file", file).add("size", size).add("crc32", crc_hex(hashes.crc32)).add("md5", hashes.md5).add("sha1", hashes.sha1);
     if (verdict) {
         object.add("result", verdict_name(verdict->kind));
         if (verdict->rom) object.add("game", verdict->rom->game).add("rom", verdict->rom->name);
@@ -129,7 +129,8 @@ int verify_command(const VerifyArgs& args, Streams& io) {
         }
         std::fflush(io.out);
     }
-    return status;
+    if (json) json->close();
+    return with_output_checked(io, status);
 }
 
 }  // namespace qiv

@@ -93,3 +93,18 @@ TEST(BatchPosix, AnUnexpectedFailureEndsWithItsReasonAndStatus1) {
 }
 
 }  // namespace
+
+namespace {
+
+// A name that is not UTF-8 (possible on POSIX only) keeps qiv's JSON valid and is given exactly beside.
+TEST(BatchPosix, JsonOfANameThatIsNotUtf8IsValidAndGivesTheNameAsHex) {
+    TempDir dir;
+    write_file(dir / "n.iso", make_image("z", 20000, 1));
+    ASSERT_EQ(run_tool(dir, {"n.iso", "bad\xff.qiv"}).status, 0);
+    const ProcessResult r = run_process({QIV_BINARY, "info", "--json", "bad\xff.qiv"}, {dir.path.string(), {}, 60, {}});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.starts_with("[\n  {\"file\": \"bad\xef\xbf\xbd.qiv\", \"file_hex\": \"626164ff2e716976\", \"image_size\": 20000"))
+        << r.out;
+}
+
+}  // namespace

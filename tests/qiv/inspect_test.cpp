@@ -282,6 +282,8 @@ TEST(QivInspect, ResultsThatCannotBeWrittenAreAFailure) {
     const std::pair<const char*, std::function<int(qiv::Streams&)>> commands[] = {
         {"info", [&](qiv::Streams& io) { return qiv::info_command({{container}, false}, io); }},
         {"info --json", [&](qiv::Streams& io) { return qiv::info_command({{container}, true}, io); }},
+        {"verify", [&](qiv::Streams& io) { return qiv::verify_command({{container}, {}, false, 1}, io); }},
+        {"verify --json", [&](qiv::Streams& io) { return qiv::verify_command({{container}, {}, true, 1}, io); }},
     };
     for (const auto& [name, command] : commands) {
         std::FILE* out = std::fopen("/dev/full", "wb");
