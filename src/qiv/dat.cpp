@@ -32,24 +32,45 @@ std::string_view stem(std::string_view path) {
 
 }  // namespace
 
+void check_dat_bytes(std::string_view xml) {
+    if (const std::size_t nul = xml.find('\0'); nul != std::string_view::npos)
+        throw DatError("a NUL byte (at byte " + std::to_string(nul) + ")");
+}
+
 void add_rom(std::vector<DatRom>& roms, std::string_view game, std::string_view name, std::string_view size,
              std::string_view crc, std::string_view md5, std::string_view sha1) {
+    const auto malformed = [&](const char* hash, const char* digits) {
+        return DatError("game \"" + std::string(game) + "\", rom \"" + std::string(name) + "\": the " + hash +
+                        " is not " + digits + " hex digits");
+    };
     DatRom rom{std::string(game), std::string(name), 0, std::nullopt, hex_of_length(md5, 32), hex_of_length(sha1, 40)};
+    if (!md5.empty() && rom.md5.empty()) throw malformed("md5", "32");
+    if (!sha1.empty() && rom.sha1.empty()) throw malformed("sha1", "40");
+    if (!crc.empty()) {
+        std::uint32_t crc32 = 0;
+        const auto [crc_end, crc_error] = std::from_chars(crc.data(), crc.data() + crc.size(), crc32, 16);
+        if (crc.size() > 8 || !is_hex(crc) || crc_error != std::errc() || crc_end != crc.data() + crc.size())
+            throw malformed("crc", "1 to 8");
+        rom.crc32 = crc32;
+    }
     const auto [size_end, size_error] = std::from_chars(size.data(), size.data() + size.size(), rom.size);
     if (size.empty() || size_error != std::errc() || size_end != size.data() + size.size()) return;
-    std::uint32_t crc32 = 0;
-    const auto [crc_end, crc_error] = std::from_chars(crc.data(), crc.data() + crc.size(), crc32, 16);
-    if (!crc.empty() && crc.size() <= 8 && is_hex(crc) && crc_error == std::errc() && crc_end == crc.data() + crc.size())
-        rom.crc32 = crc32;
     roms.push_back(std::move(rom));
+}
+
+std::string weak_hashes(const DatRom& rom) {
+    if (!rom.sha1.empty()) return "";
+    if (rom.crc32 && !rom.md5.empty()) return "CRC32 and MD5";
+    return rom.crc32 ? "CRC32" : "MD5";
 }
 
 DatVerdict find_image(const std::vector<DatRom>& roms, std::uint64_t size, const ImageHashes& hashes,
                       std::string_view container_path) {
+    // Every hash the rom lists must agree, and it must list one: a size alone tells nothing.
     const auto matches = [&](const DatRom& rom) {
-        if (rom.size != size) return false;
-        if (!rom.sha1.empty()) return rom.sha1 == hashes.sha1;
-        return rom.crc32 && *rom.crc32 == hashes.crc32;
+        const bool listed = rom.crc32 || !rom.md5.empty() || !rom.sha1.empty();
+        return listed && rom.size == size && (!rom.crc32 || *rom.crc32 == hashes.crc32) &&
+               (rom.md5.empty() || rom.md5 == hashes.md5) && (rom.sha1.empty() || rom.sha1 == hashes.sha1);
     };
     if (auto it = std::find_if(roms.begin(), roms.end(), matches); it != roms.end())
         return {DatVerdict::Kind::verified, &*it};

@@ -32,25 +32,36 @@ class DatError : public std::runtime_error {
 };
 
 // The roms of the DAT whose bytes are `xml`, in document order. Attributes
-// are read as add_rom reads them. Throws DatError when the bytes are not
-// well-formed XML or the document element is not <datafile>.
+// are read as add_rom reads them. Throws DatError when the bytes are not one
+// well-formed XML document (a NUL byte, a second document element or text
+// after it included), the document element is not <datafile>, or a rom's
+// hash is malformed.
 std::vector<DatRom> parse_dat(std::string_view xml);
 
+// Refuses what no XML reader should let through: a NUL byte anywhere.
+// Throws DatError; parse_dat calls it before the system's reader.
+void check_dat_bytes(std::string_view xml);
+
 // Appends the rom with these attribute values (as written in the DAT) to
-// `roms`. A rom whose size is not a decimal number is left out; a crc that
-// is not 1 to 8 hex digits, an md5 not 32, a sha1 not 40 are taken as absent;
-// hex is read without regard to case.
+// `roms`. A rom whose size is not a decimal number is left out. A hash given
+// empty is absent; a crc that is not 1 to 8 hex digits, an md5 not 32 or a
+// sha1 not 40 throws DatError naming the game and the rom. Hex is read
+// without regard to case.
 void add_rom(std::vector<DatRom>& roms, std::string_view game, std::string_view name, std::string_view size,
              std::string_view crc, std::string_view md5, std::string_view sha1);
 
 struct DatVerdict {
     enum class Kind {
-        verified,    // a rom of this size and SHA-1 (CRC32 for a rom without SHA-1)
+        verified,    // a rom of this size whose every listed hash agrees (it lists one at least)
         mismatch,    // none matched, but `rom` carries the container's name (extensions aside)
         not_listed,  // neither
     } kind;
     const DatRom* rom = nullptr;  // the rom matched or named (the first in list order); null for not_listed
 };
+
+// For a verified rom without a SHA-1: the hashes it was verified by ("CRC32",
+// "MD5" or "CRC32 and MD5"); empty when the rom lists a SHA-1.
+std::string weak_hashes(const DatRom& rom);
 
 // Finds the image of `size` bytes and `hashes`, held by the container at
 // `container_path`, among `roms`.

@@ -8,10 +8,21 @@
 namespace qiv {
 
 std::vector<DatRom> parse_dat(std::string_view xml) {
+    check_dat_bytes(xml);
     pugi::xml_document document;
-    const pugi::xml_parse_result parsed = document.load_buffer(xml.data(), xml.size());
+    // Read as a fragment, so that whatever stands beside the document element is kept to be judged.
+    const pugi::xml_parse_result parsed =
+        document.load_buffer(xml.data(), xml.size(), pugi::parse_default | pugi::parse_fragment);
     if (!parsed)
         throw DatError(std::string(parsed.description()) + " (at byte " + std::to_string(parsed.offset) + ")");
+    // A document has one element at its top and no text beside it.
+    int elements = 0;
+    for (const pugi::xml_node node : document.children()) {
+        if (node.type() == pugi::node_element && ++elements > 1)
+            throw DatError("a second document element <" + std::string(node.name()) + ">");
+        if (node.type() == pugi::node_pcdata || node.type() == pugi::node_cdata)
+            throw DatError("text outside the document element");
+    }
     const pugi::xml_node root = document.document_element();
     if (std::strcmp(root.name(), "datafile") != 0) throw DatError("the document element is not <datafile>");
     std::vector<DatRom> roms;

@@ -71,6 +71,7 @@ std::wstring local_name(IXmlReader& reader) {
 }  // namespace
 
 std::vector<DatRom> parse_dat(std::string_view xml) {
+    check_dat_bytes(xml);
     const CreateXmlReaderFunction create = create_xml_reader();
     if (!create) throw DatError("this system has no XML reader (xmllite.dll)");
     IXmlReader* raw_reader = nullptr;

@@ -82,8 +82,12 @@ void print_result(std::FILE* out, const std::string& file, std::uint64_t size, c
     } else if (verdict->kind == DatVerdict::Kind::not_listed) {
         std::fprintf(out, "%s: not in the DAT files\n", file.c_str());
     } else {
-        std::fprintf(out, "%s: %s: game \"%s\", rom \"%s\"\n", file.c_str(),
-                     verdict->kind == DatVerdict::Kind::verified ? "verified" : "hash mismatch",
+        // A rom without a SHA-1 is verified by weaker hashes alone, and that is said.
+        const std::string weak = weak_hashes(*verdict->rom);
+        const std::string result = verdict->kind != DatVerdict::Kind::verified ? "hash mismatch"
+                                   : weak.empty()                              ? "verified"
+                                                                               : "verified (" + weak + " only)";
+        std::fprintf(out, "%s: %s: game \"%s\", rom \"%s\"\n", file.c_str(), result.c_str(),
                      verdict->rom->game.c_str(), verdict->rom->name.c_str());
     }
 }
@@ -95,6 +99,8 @@ JsonObject result_json(const std::string& file, std::uint64_t size, const ImageH
     if (verdict) {
         object.add("result", verdict_name(verdict->kind));
         if (verdict->rom) object.add("game", verdict->rom->game).add("rom", verdict->rom->name);
+        if (verdict->kind == DatVerdict::Kind::verified && !weak_hashes(*verdict->rom).empty())
+            object.add("verified_by", weak_hashes(*verdict->rom));
     }
     return object;
 }

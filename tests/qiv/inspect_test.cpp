@@ -76,6 +76,15 @@ const std::string kGoodDat = R"dat(<?xml version="1.0"?>
 const std::string kSecondDat =
     R"dat(<datafile><machine name="Blank"><rom name="blank.iso" size="0" sha1="da39a3ee5e6b4b0d3255bfef95601890afd80709"/></machine></datafile>)dat";
 
+// Roms that list some hashes only: each verifies on all it lists, and says which when no SHA-1 is among them.
+const std::string kStrictDat = R"dat(<datafile>
+  <game name="Zeros, CRC wrong"><rom name="zeros.iso" size="20000" crc="972f5303" sha1="9bd7c3d157e82753fd2bf3a9df26bea49bc29caf"/></game>
+  <game name="Text, MD5 only"><rom name="text.bin" size="11" md5="44d8dc089fa8de6a1fbd31c8dbcd15dd"/></game>
+  <game name="Big, no SHA-1"><rom name="big.bin" size="3145733" crc="5053a58e" md5="9776e9ee27e6ace389e8eb988c104697"/></game>
+  <game name="Big, MD5 wrong"><rom name="big.bin" size="3145733" crc="5053a58e" md5="9776e9ee27e6ace389e8eb988c104698"/></game>
+</datafile>
+)dat";
+
 // A container laid out by hand, so its size is exact: 3 frames and 100 bytes of 'q', frame 0 a zlib
 // stream of one stored block, frames 1 to 3 raw under five NC areas that overlap, come unsorted and
 // run past the end ({2,2} {1,2} {3,100} {4294967295,2} {60,5}: frames 1, 2 and 3 raw).
@@ -135,6 +144,13 @@ struct Library {
         write_file(dir / "second.dat", kSecondDat);
         write_file(dir / "broken.dat", std::string("<datafile>\n<game name=\"x\">\n</datafile>\n"));
         write_file(dir / "notdat.xml", std::string("<html><game name=\"x\"/></html>"));
+        write_file(dir / "strict.dat", kStrictDat);
+        write_file(dir / "short-sha1.dat",
+                   std::string("<datafile><game name=\"Z\"><rom name=\"z.iso\" size=\"20000\" "
+                               "sha1=\"9bd7c3d157e82753fd2bf3a9df26bea49bc29ca\"/></game></datafile>"));
+        write_file(dir / "nul.dat", std::string("<datafile></datafile>\n\0garbage", 30));
+        write_file(dir / "two-roots.dat", std::string("<datafile></datafile><datafile></datafile>"));
+        write_file(dir / "trailing.dat", std::string("<datafile></datafile>garbage"));
     }
 };
 
@@ -179,7 +195,7 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
         // a mismatch named by the rom's name, not listed
         {{"verify", "--dat", "good.dat", "zeros.qiv", "text.qiv"},
          "zeros.qiv: verified: game \"Zeros & Co (Europe)\", rom \"Zeros (Europe).iso\"\n"
-         "text.qiv: verified: game \"Text Game\", rom \"readme.txt\"\n",
+         "text.qiv: verified (CRC32 only): game \"Text Game\", rom \"readme.txt\"\n",
          "", 0},
         {{"verify", "--dat", "good.dat", "--dat", "second.dat", "big.qiv", "empty.qiv", "areas.qiv", "damaged.qiv"},
          "big.qiv: hash mismatch: game \"Big Game\", rom \"big.iso\"\n"
@@ -200,6 +216,26 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
          "", 1},
         // a DAT that cannot be used: nothing is verified
         {{"verify", "--dat", "good.dat", "--dat", "broken.dat", "zeros.qiv"}, "", kBrokenDat, 1},
+        // a rom matches when every hash it lists agrees; malformed hashes and documents are refused
+        {{"verify", "--dat", "strict.dat", "zeros.qiv", "text.qiv", "big.qiv"},
+         "zeros.qiv: hash mismatch: game \"Zeros, CRC wrong\", rom \"zeros.iso\"\n"
+         "text.qiv: verified (MD5 only): game \"Text, MD5 only\", rom \"text.bin\"\n"
+         "big.qiv: verified (CRC32 and MD5 only): game \"Big, no SHA-1\", rom \"big.bin\"\n",
+         "", 1},
+        {{"verify", "--json", "--dat", "strict.dat", "text.qiv"},
+         "[\n  {\"file\": \"text.qiv\", \"size\": 11, \"crc32\": \"43d92781\", \"md5\": \"44d8dc089fa8de6a1fbd31c8dbcd15dd\", "
+         "\"sha1\": \"d71363c5b52b8831851504574eca837ecdfaa33c\", \"result\": \"verified\", \"game\": \"Text, MD5 only\", "
+         "\"rom\": \"text.bin\", \"verified_by\": \"MD5\"}\n]\n",
+         "", 0},
+        {{"verify", "--dat", "short-sha1.dat", "zeros.qiv"}, "",
+         "qiv: short-sha1.dat: not a DAT file: game \"Z\", rom \"z.iso\": the sha1 is not 40 hex digits\n", 1},
+        {{"verify", "--dat", "nul.dat", "zeros.qiv"}, "", "qiv: nul.dat: not a DAT file: a NUL byte (at byte 22)\n", 1},
+#ifndef _WIN32
+        {{"verify", "--dat", "two-roots.dat", "zeros.qiv"}, "",
+         "qiv: two-roots.dat: not a DAT file: a second document element <datafile>\n", 1},
+        {{"verify", "--dat", "trailing.dat", "zeros.qiv"}, "",
+         "qiv: trailing.dat: not a DAT file: text outside the document element\n", 1},
+#endif
         {{"verify", "--dat", "notdat.xml", "zeros.qiv"}, "",
          "qiv: notdat.xml: not a DAT file: the document element is not <datafile>\n", 1},
         {{"verify", "--dat", "missing.dat", "zeros.qiv"}, "",
