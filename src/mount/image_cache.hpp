@@ -40,7 +40,6 @@ public:
     ImageCache& operator=(const ImageCache&) = delete;
 
     const QivReader& image(std::size_t index) const;
-    std::size_t image_count() const;
 
     // Copies up to `length` bytes of image `index`, from `offset` on, into
     // `buffer`, like QivReader::read: returns the count copied (fewer only
