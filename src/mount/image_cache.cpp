@@ -1,6 +1,8 @@
 // image_cache.cpp - the frame cache of a mount and the small pool that inflates a read's frames in parallel
 #include "mount/image_cache.hpp"
 
+#include "pipeline/worker_group.hpp"
+
 #include <qivpak/pack.hpp>
 
 #include <algorithm>
@@ -15,7 +17,6 @@
 #include <span>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 #include <unordered_map>
 
 namespace qivpak {
@@ -25,30 +26,27 @@ namespace {
 // Runs batches of independent tasks on a few workers. run() has the calling
 // thread take tasks of its own batch too and returns when all are done, so a
 // batch finishes even while every worker is busy elsewhere; post() leaves a
-// batch to the workers alone and returns at once.
+// batch to the workers alone and returns at once. The workers are those the
+// system grants; with none, run() does everything on the calling thread and
+// post() nothing.
 class TaskPool {
 public:
-    using Task = std::function<void(std::size_t)>;  // must not throw
+    using Task = std::function<void(std::size_t)>;
 
-    explicit TaskPool(unsigned workers) {
-        for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { serve(); });
-    }
-    ~TaskPool() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;  // posted batches not yet taken are dropped
-        }
-        work_cv_.notify_all();
-        for (auto& t : threads_) t.join();
-    }
+    explicit TaskPool(unsigned workers)
+        : workers_(workers, [this](unsigned) { serve(); }, [this] { stop(); }) {}
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
 
-    bool has_workers() const { return !threads_.empty(); }
+    bool has_workers() const { return workers_.started() > 0; }
 
     // Calls task(k) for every k below count, and returns when all are done.
+    // The tasks run on the calling thread and the workers, several at once:
+    // a task must not throw (a damaged frame goes into its job, for the read
+    // to raise) and takes the cache's lock itself where it needs it. run()
+    // waits for the last task, so a task may use what lives on the caller's stack.
     void run(std::size_t count, Task task) {
-        if (threads_.empty() || count < 2) {
+        if (!has_workers() || count < 2) {
             for (std::size_t k = 0; k < count; ++k) task(k);
             return;
         }
@@ -59,9 +57,12 @@ public:
         std::erase(queue_, batch);  // unless a worker has dropped it already
     }
 
-    // Has the workers call task(k) for every k below count, later.
+    // Has the workers call task(k) for every k below count, later. The same
+    // rules as for run(), but nobody waits for these tasks: a task holds (a
+    // share of) the jobs it works on, and uses nothing that goes before the
+    // pool. Posted tasks not yet taken when the pool goes are dropped.
     void post(std::size_t count, Task task) {
-        if (!threads_.empty() && count > 0) enqueue(count, std::move(task));
+        if (has_workers() && count > 0) enqueue(count, std::move(task));
     }
 
 private:
@@ -93,6 +94,15 @@ private:
         }
     }
 
+    // Tells the workers to return; posted batches not yet taken are dropped.
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_cv_.notify_all();
+    }
+
     void serve() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -109,12 +119,12 @@ private:
         }
     }
 
-    std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable work_cv_;            // workers wait for a batch
     std::condition_variable done_cv_;            // run() waits for its batch's last task
     std::deque<std::shared_ptr<Batch>> queue_;   // batches with tasks left; guarded by mutex_
     bool stopping_ = false;                      // guarded by mutex_
+    WorkerGroup workers_;                        // last: started after, stopped and joined before all above
 };
 
 // Inflating one frame: done once, by whichever thread takes it first (a read
