@@ -1,6 +1,10 @@
 // image_cache.cpp - the frame cache of a mount and the small pool that inflates a read's frames in parallel
 #include "mount/image_cache.hpp"
 
+#include "pipeline/worker_group.hpp"
+
+#include <qivpak/pack.hpp>
+
 #include <algorithm>
 #include <array>
 #include <atomic>
@@ -13,42 +17,36 @@
 #include <span>
 #include <mutex>
 #include <stdexcept>
-#include <thread>
 #include <unordered_map>
 
 namespace qivpak {
 
 namespace {
 
-constexpr std::uint64_t kFrameSize = 8192;
-
 // Runs batches of independent tasks on a few workers. run() has the calling
 // thread take tasks of its own batch too and returns when all are done, so a
 // batch finishes even while every worker is busy elsewhere; post() leaves a
-// batch to the workers alone and returns at once.
+// batch to the workers alone and returns at once. The workers are those the
+// system grants; with none, run() does everything on the calling thread and
+// post() nothing.
 class TaskPool {
 public:
-    using Task = std::function<void(std::size_t)>;  // must not throw
+    using Task = std::function<void(std::size_t)>;
 
-    explicit TaskPool(unsigned workers) {
-        for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { serve(); });
-    }
-    ~TaskPool() {
-        {
-            std::lock_guard lock(mutex_);
-            stopping_ = true;  // posted batches not yet taken are dropped
-        }
-        work_cv_.notify_all();
-        for (auto& t : threads_) t.join();
-    }
+    explicit TaskPool(unsigned workers)
+        : workers_(workers, [this](unsigned) { serve(); }, [this] { stop(); }) {}
     TaskPool(const TaskPool&) = delete;
     TaskPool& operator=(const TaskPool&) = delete;
 
-    bool has_workers() const { return !threads_.empty(); }
+    bool has_workers() const { return workers_.started() > 0; }
 
     // Calls task(k) for every k below count, and returns when all are done.
+    // The tasks run on the calling thread and the workers, several at once:
+    // a task must not throw (a damaged frame goes into its job, for the read
+    // to raise) and takes the cache's lock itself where it needs it. run()
+    // waits for the last task, so a task may use what lives on the caller's stack.
     void run(std::size_t count, Task task) {
-        if (threads_.empty() || count < 2) {
+        if (!has_workers() || count < 2) {
             for (std::size_t k = 0; k < count; ++k) task(k);
             return;
         }
@@ -59,9 +57,12 @@ public:
         std::erase(queue_, batch);  // unless a worker has dropped it already
     }
 
-    // Has the workers call task(k) for every k below count, later.
+    // Has the workers call task(k) for every k below count, later. The same
+    // rules as for run(), but nobody waits for these tasks: a task holds (a
+    // share of) the jobs it works on, and uses nothing that goes before the
+    // pool. Posted tasks not yet taken when the pool goes are dropped.
     void post(std::size_t count, Task task) {
-        if (!threads_.empty() && count > 0) enqueue(count, std::move(task));
+        if (has_workers() && count > 0) enqueue(count, std::move(task));
     }
 
 private:
@@ -93,6 +94,15 @@ private:
         }
     }
 
+    // Tells the workers to return; posted batches not yet taken are dropped.
+    void stop() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_cv_.notify_all();
+    }
+
     void serve() {
         std::unique_lock lock(mutex_);
         for (;;) {
@@ -109,20 +119,18 @@ private:
         }
     }
 
-    std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable work_cv_;            // workers wait for a batch
     std::condition_variable done_cv_;            // run() waits for its batch's last task
     std::deque<std::shared_ptr<Batch>> queue_;   // batches with tasks left; guarded by mutex_
     bool stopping_ = false;                      // guarded by mutex_
+    WorkerGroup workers_;                        // last: started after, stopped and joined before all above
 };
-
-constexpr std::size_t kRunFrames = 16;  // frames claimed together share one buffer, read with one call
 
 // Inflating one frame: done once, by whichever thread takes it first (a read
 // that needs it, or a worker inflating ahead of sequential reads), into the
 // job's place in a buffer shared with the frames claimed together with it
-// (up to kRunFrames consecutive frames, back to back), which the cache keeps
+// (up to RUN_FRAMES consecutive frames, back to back), which the cache keeps
 // while any of them is cached. Consecutive frames taken together are read
 // with one call of the reader, which reads their stored bytes at once.
 struct FrameJob {
@@ -138,7 +146,7 @@ struct FrameJob {
     std::exception_ptr error;      // why it failed; set before state
     std::size_t size = 0;          // plain bytes at `bytes`; set before state
     const std::shared_ptr<std::uint8_t[]> run_buffer;
-    std::uint8_t* const bytes;     // kFrameSize bytes in run_buffer; not zeroed: written whole before read
+    std::uint8_t* const bytes;     // FRAME_SIZE bytes in run_buffer; not zeroed: written whole before read
 };
 using JobPtr = std::shared_ptr<FrameJob>;
 
@@ -147,7 +155,7 @@ std::vector<std::pair<std::size_t, std::size_t>> runs_of(const std::vector<JobPt
     std::vector<std::pair<std::size_t, std::size_t>> runs;  // [first, end) of jobs
     for (std::size_t k = 0; k < jobs.size(); ++k) {
         const bool goes_on = k > 0 && jobs[k]->image == jobs[k - 1]->image &&
-                             jobs[k]->frame == jobs[k - 1]->frame + 1 && jobs[k]->bytes == jobs[k - 1]->bytes + kFrameSize;
+                             jobs[k]->frame == jobs[k - 1]->frame + 1 && jobs[k]->bytes == jobs[k - 1]->bytes + FRAME_SIZE;
         if (goes_on) runs.back().second = k + 1;
         else runs.emplace_back(k, k + 1);
     }
@@ -159,10 +167,10 @@ std::vector<std::pair<std::size_t, std::size_t>> runs_of(const std::vector<JobPt
 struct ImageCache::Impl {
     Impl(std::vector<QivReader> readers, std::size_t capacity_bytes, unsigned threads)
         : images(std::move(readers)),
-          capacity(capacity_bytes / kFrameSize),
+          capacity(capacity_bytes / FRAME_SIZE),
           ahead(std::min<std::size_t>(kMaxAhead, capacity / 2)),
           last_end(images.size()),
-          pool(threads > 1 ? std::min(threads, 1024u) : 0) {}
+          pool(threads > 1 ? std::min(threads, MAX_REQUESTED_THREADS) : 0) {}
 
     static constexpr std::size_t kMaxAhead = 64;  // frames inflated ahead of sequential reads
 
@@ -194,14 +202,14 @@ struct ImageCache::Impl {
                 if (range) range->push_back(job);
                 continue;
             }
-            // New frames that follow each other share a buffer, kRunFrames at most.
+            // New frames that follow each other share a buffer, RUN_FRAMES at most.
             if (run_left == 0 || first + k != run_next) {
-                run_left = std::min(kRunFrames, count - k);
-                run = std::shared_ptr<std::uint8_t[]>(new std::uint8_t[run_left * kFrameSize]);
+                run_left = std::min<std::size_t>(RUN_FRAMES, count - k);
+                run = std::shared_ptr<std::uint8_t[]>(new std::uint8_t[run_left * FRAME_SIZE]);
                 run_at = 0;
             }
             const JobPtr& job = jobs.emplace_back(std::make_shared<FrameJob>(image, first + k, ++claims, run, run_at));
-            run_at += kFrameSize;
+            run_at += FRAME_SIZE;
             --run_left;
             run_next = first + k + 1;
             if (range) range->push_back(job);
@@ -215,8 +223,8 @@ struct ImageCache::Impl {
     // so that no buffer outlives the frames the cache counts.
     void evict(std::uint64_t victim) {
         const JobPtr job = entries.at(victim).job;
-        const std::uint64_t from = job->frame >= kRunFrames ? job->frame - kRunFrames : 0;
-        for (std::uint64_t f = from; f <= job->frame + kRunFrames; ++f) {
+        const std::uint64_t from = job->frame >= RUN_FRAMES ? job->frame - RUN_FRAMES : 0;
+        for (std::uint64_t f = from; f <= job->frame + RUN_FRAMES; ++f) {
             const auto it = entries.find(key(job->image, f));
             if (it == entries.end() || it->second.job->run_buffer != job->run_buffer) continue;
             recent.erase(it->second.place);
@@ -250,10 +258,10 @@ struct ImageCache::Impl {
     bool restore(std::span<const JobPtr> taken) {
         const FrameJob& head = *taken.front();
         const QivReader& reader = images[head.image];
-        const std::uint64_t start = head.frame * kFrameSize;
+        const std::uint64_t start = head.frame * FRAME_SIZE;
         std::exception_ptr error;
         try {
-            reader.read(start, head.bytes, std::min<std::uint64_t>(kFrameSize * taken.size(), reader.size() - start));
+            reader.read(start, head.bytes, std::min<std::uint64_t>(FRAME_SIZE * taken.size(), reader.size() - start));
         } catch (...) {
             if (taken.size() > 1) return false;
             error = std::current_exception();
@@ -262,7 +270,7 @@ struct ImageCache::Impl {
         {
             std::lock_guard lock(mutex);
             for (const JobPtr& job : taken) {
-                job->size = std::min<std::uint64_t>(kFrameSize, reader.size() - job->frame * kFrameSize);
+                job->size = std::min<std::uint64_t>(FRAME_SIZE, reader.size() - job->frame * FRAME_SIZE);
                 job->error = error;
                 job->state = error ? FrameJob::State::failed : FrameJob::State::ready;
                 // A damaged frame is inflated again (and refused again) at every read.
@@ -297,8 +305,6 @@ ImageCache::~ImageCache() = default;
 
 const QivReader& ImageCache::image(std::size_t index) const { return impl_->images.at(index); }
 
-std::size_t ImageCache::image_count() const { return impl_->images.size(); }
-
 std::uint64_t ImageCache::frames_inflated() const { return impl_->inflated.load(); }
 
 std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length) {
@@ -306,8 +312,8 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
     const std::uint64_t size = c.images.at(index).size();
     if (offset >= size || length == 0) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
-    const std::uint64_t first = offset / kFrameSize;
-    const std::uint64_t after = (end - 1) / kFrameSize + 1;  // the frame after the range
+    const std::uint64_t first = offset / FRAME_SIZE;
+    const std::uint64_t after = (end - 1) / FRAME_SIZE + 1;  // the frame after the range
     const std::size_t count = static_cast<std::size_t>(after - first);
 
     // The range's frames: this read inflates the missing ones, and those a
@@ -322,8 +328,8 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
 
     // A read that starts where the last one ended is likely followed by the
     // next: have the workers inflate the frames after it meanwhile.
-    if (c.last_end[index].exchange(end) == offset && c.ahead > 0 && c.pool.has_workers() && after * kFrameSize < size) {
-        const std::uint64_t frames_left = (size - after * kFrameSize + kFrameSize - 1) / kFrameSize;
+    if (c.last_end[index].exchange(end) == offset && c.ahead > 0 && c.pool.has_workers() && after * FRAME_SIZE < size) {
+        const std::uint64_t frames_left = (size - after * FRAME_SIZE + FRAME_SIZE - 1) / FRAME_SIZE;
         std::vector<JobPtr> next;
         c.claim(index, after, static_cast<std::size_t>(std::min<std::uint64_t>(c.ahead, frames_left)), false, next,
                 nullptr);
@@ -344,7 +350,7 @@ std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buff
     for (std::size_t k = 0; k < count; ++k) {
         const FrameJob& job = *frames[k];
         if (job.error) std::rethrow_exception(job.error);  // the frame's fault
-        const std::uint64_t start = (first + k) * kFrameSize;
+        const std::uint64_t start = (first + k) * FRAME_SIZE;
         const std::uint64_t from = std::max(offset, start);
         const std::uint64_t to = std::min(end, start + job.size);
         std::memcpy(out + (from - offset), job.bytes + (from - start), static_cast<std::size_t>(to - from));

@@ -33,14 +33,15 @@ public:
     // capacity_bytes: room for inflated frames (0: nothing is kept between reads).
     // threads: workers inflating the frames of reads spanning several frames
     // (beside the calling thread) and ahead of sequential reads; 1 starts none,
-    // every read then inflates on its own thread. The destructor stops them.
+    // every read then inflates on its own thread. Threads the system refuses
+    // (a process limit) are not an error: the cache serves with those that
+    // started, or with none. The destructor stops them.
     ImageCache(std::vector<QivReader> images, std::size_t capacity_bytes, unsigned threads);
     ~ImageCache();
     ImageCache(const ImageCache&) = delete;
     ImageCache& operator=(const ImageCache&) = delete;
 
     const QivReader& image(std::size_t index) const;
-    std::size_t image_count() const;
 
     // Copies up to `length` bytes of image `index`, from `offset` on, into
     // `buffer`, like QivReader::read: returns the count copied (fewer only

@@ -20,10 +20,13 @@
 //
 // fill returns false to stop after that job (an error to be reported when its
 // turn comes). When drain throws, the pipeline tells the workers to stop,
-// joins them and lets the exception through. With one thread, or when no
-// worker thread could be started (a process limit), everything runs on the
-// calling thread; workers that did start are enough for the others.
+// joins them and lets the exception through. The workers come from a
+// WorkerGroup: with one thread, or when the system refuses every worker
+// thread (a process limit), everything runs on the calling thread; workers
+// that did start are enough for the others.
 #pragma once
+
+#include "pipeline/worker_group.hpp"
 
 #include <qivpak/pack.hpp>
 
@@ -31,9 +34,6 @@
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
-#include <system_error>
-#include <thread>
-#include <type_traits>
 #include <vector>
 
 namespace qivpak {
@@ -60,13 +60,29 @@ public:
     // The most workers that run() may use; process() sees worker numbers below it.
     unsigned threads() const { return threads_; }
 
+    // Calls fill, process and drain for jobs 0 .. count - 1 (fewer when fill
+    // returns false), and returns once every job filled has been drained.
+    // fill and drain run on the calling thread only, and may throw: that ends
+    // the run, and the exception goes on to the caller once the workers are
+    // joined. process runs on the workers, several at once: it must not
+    // throw (a fault goes into the job, for drain to raise), and touches only
+    // its job, what belongs to its worker number, and what is safe from many
+    // threads (positional reads and writes); never what fill and drain own:
+    // the order of what is written, the index, the Reporter.
     template <class Fill, class Process, class Drain>
     void run(std::uint32_t count, Fill&& fill, Process&& process, Drain&& drain) {
         if (threads_ > 1) {
             filled_ = processing_ = 0;
             stopping_ = false;
-            Workers<std::remove_reference_t<Process>> workers(*this, process);
-            if (workers.started() > 0) return run_parallel(count, fill, drain);
+            const WorkerGroup workers(threads_, [this, &process](unsigned w) { work(process, w); },
+                                      [this] { stop_workers(); });
+            if (workers.started() > 0) {
+                {
+                    std::lock_guard lock(mutex_);
+                    started_ = workers.started();
+                }
+                return run_parallel(count, fill, drain);
+            }
         }
         for (std::uint32_t i = 0; i < count; ++i) {
             const bool more = fill(i, jobs_[0]);
@@ -116,62 +132,37 @@ private:
         }
     }
 
-    // Starts the workers; the destructor stops and joins them on every way out.
+    // Tells the workers to return; the WorkerGroup calls it on every way out of run().
+    void stop_workers() {
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        work_cv_.notify_all();
+    }
+
+    // A worker: takes a share of the queued jobs, processes them without the
+    // lock, marks them done, until told to stop.
     template <class Process>
-    class Workers {
-    public:
-        // A thread that cannot be started (a process or memory limit) is
-        // not an error: the ones that did start share the work.
-        Workers(OrderedPipeline& pipe, Process& process) : pipe_(pipe) {
-            threads_.reserve(pipe.threads_);
-            for (unsigned w = 0; w < pipe.threads_; ++w) {
-                try {
-                    threads_.emplace_back([this, &process, w] { loop(process, w); });
-                } catch (const std::system_error&) {
-                    break;
-                }
-            }
-            std::lock_guard lock(pipe_.mutex_);
-            pipe_.started_ = static_cast<unsigned>(threads_.size());
+    void work(Process& process, unsigned w) {
+        const std::size_t window = jobs_.size();
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            work_cv_.wait(lock, [&] { return stopping_ || processing_ < filled_; });
+            if (stopping_) return;
+            // Take a share of what is queued, so every worker gets some.
+            const std::uint32_t queued = filled_ - processing_;
+            const std::uint32_t share = (queued + started_ - 1) / started_;
+            const std::uint32_t first = processing_;
+            const std::uint32_t taken = std::min(std::min(share, take_), queued);
+            processing_ += taken;
+            lock.unlock();
+            for (std::uint32_t k = 0; k < taken; ++k) process(jobs_[(first + k) % window], w);
+            lock.lock();
+            for (std::uint32_t k = 0; k < taken; ++k) state_[(first + k) % window] = Slot::done;
+            done_cv_.notify_one();
         }
-        unsigned started() const { return static_cast<unsigned>(threads_.size()); }
-        ~Workers() {
-            {
-                std::lock_guard lock(pipe_.mutex_);
-                pipe_.stopping_ = true;
-            }
-            pipe_.work_cv_.notify_all();
-            for (auto& t : threads_) t.join();
-        }
-        Workers(const Workers&) = delete;
-        Workers& operator=(const Workers&) = delete;
-
-    private:
-        void loop(Process& process, unsigned w) {
-            const std::size_t window = pipe_.jobs_.size();
-            std::unique_lock lock(pipe_.mutex_);
-            for (;;) {
-                pipe_.work_cv_.wait(lock, [&] { return pipe_.stopping_ || pipe_.processing_ < pipe_.filled_; });
-                if (pipe_.stopping_) return;
-                // Take a share of what is queued, so every worker gets some.
-                const std::uint32_t queued = pipe_.filled_ - pipe_.processing_;
-                const std::uint32_t share = (queued + pipe_.started_ - 1) / pipe_.started_;
-                const std::uint32_t first = pipe_.processing_;
-                const std::uint32_t taken = std::min(std::min(share, pipe_.take_), queued);
-                pipe_.processing_ += taken;
-                lock.unlock();
-                for (std::uint32_t k = 0; k < taken; ++k) {
-                    process(pipe_.jobs_[(first + k) % window], w);
-                }
-                lock.lock();
-                for (std::uint32_t k = 0; k < taken; ++k) pipe_.state_[(first + k) % window] = Slot::done;
-                pipe_.done_cv_.notify_one();
-            }
-        }
-
-        OrderedPipeline& pipe_;
-        std::vector<std::thread> threads_;
-    };
+    }
 
     unsigned threads_;
     std::uint32_t take_;               // jobs a worker takes at once

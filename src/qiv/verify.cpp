@@ -9,6 +9,7 @@
 #include "qiv/paths.hpp"
 #include "qiv/platform.hpp"
 
+#include <qivpak/pack.hpp>
 #include <qivpak/reader.hpp>
 
 #include <algorithm>
@@ -20,8 +21,6 @@
 namespace qiv {
 
 namespace {
-
-constexpr unsigned kMaxReaders = 64;
 
 // The whole file at the UTF-8 path `file` into `bytes`; false with errno's reason in `why`.
 // A folder, or a file whose reading fails midway, fails here too: the stream
@@ -110,7 +109,7 @@ JsonObject result_json(const std::string& file, std::uint64_t size, const ImageH
 int verify_command(const VerifyArgs& args, Streams& io) {
     std::vector<DatRom> roms;
     if (!read_dats(args.dats, roms, io.err)) return EXIT_SOME_FAILED;
-    const unsigned readers = std::min(args.threads != 0 ? args.threads : qivpak::available_cpus(), kMaxReaders);
+    const unsigned readers = std::min(args.threads != 0 ? args.threads : qivpak::available_cpus(), qivpak::MAX_WORKERS);
     const auto should_stop = [] { return qivpak::pending_interrupt() != 0; };
 
     int status = EXIT_ALL_WELL;

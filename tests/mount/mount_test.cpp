@@ -84,6 +84,31 @@ TEST(ImageCache, ReadsInflateEachFrameOnceAndMatchTheImage) {
     }
 }
 
+// The cache in a process that may start only `allowed` threads in all (a preloaded library standing in
+// for a process limit), asked for 8: it serves the whole image with those it got, or with none, in
+// 4 KiB reads (workers inflating ahead) and in one read of every frame (workers inflating beside it).
+TEST(ImageCache, ServesTheWholeImageWithTheThreadsTheSystemGrants) {
+    TempDir dir;
+    const Bytes image = make_image("tnt", 60 * kFrame + 300, 2);  // 61 frames
+    write_file(dir / "img", image);
+    ASSERT_EQ(run_tool(dir, {"img", "a.qiv"}).status, 0);
+    const struct { const char* allowed; const char* read_bytes; } rows[] = {
+        {"0", "4096"}, {"0", "1000000"}, {"2", "4096"}, {"2", "1000000"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string("threads allowed: ") + row.allowed + ", reads of " + row.read_bytes);
+        const ProcessOptions options{dir.path.string(),
+                                     {{"LD_PRELOAD", QIVPAK_REFUSE_THREADS},
+                                      {"QIVPAK_TEST_THREADS_ALLOWED", row.allowed},
+                                      {"ASAN_OPTIONS", "verify_asan_link_order=0"}},
+                                     60, {}};
+        const ProcessResult r = run_process({CACHE_CAT_BINARY, "a.qiv", "8", row.read_bytes}, options);
+        if (r.err.find("thread refused") == std::string::npos)
+            GTEST_SKIP() << "the preloaded library is not in effect (a sanitizer runtime intercepts threads)";
+        EXPECT_EQ(std::pair(r.status, r.err), std::pair(0, std::string("thread refused\ninflated 61 frames\n")));
+        EXPECT_TRUE(r.out == std::string(image.begin(), image.end())) << r.out.size() << " bytes";
+    }
+}
+
 bool mounted(const std::string& mountpoint) {
     return read_text("/proc/self/mountinfo").find(" " + mountpoint + " ") != std::string::npos;
 }
