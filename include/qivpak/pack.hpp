@@ -54,6 +54,9 @@ struct PackResult {
     std::uint32_t frames;               // frames in the container
     std::uint64_t container_size;       // bytes of the container written
     std::vector<QivNcArea> nc_areas;    // the NC areas stored in the container, in table order
+    // The image was larger when the container was closed than when it was
+    // opened: the container holds its first image_size bytes only.
+    bool image_grew = false;
 };
 
 // Packs the image at `image` into a new container at `container` (replaced if

@@ -84,6 +84,12 @@ void ConsoleReporter::index_written(std::uint32_t frames) {
                    static_cast<int>(6 * frames));
 }
 
+void ConsoleReporter::image_grew(std::uint64_t packed, std::uint64_t now) {
+    console_.print("Warning: input file %s grew from %llu to %llu bytes while it was packed; the bytes added are "
+                   "not packed\n",
+                   input_.c_str(), static_cast<unsigned long long>(packed), static_cast<unsigned long long>(now));
+}
+
 void ConsoleReporter::container_sized(std::uint32_t frames) {
     container_frames_ = frames;
     console_.print("N of frames: %d\n", static_cast<int>(frames));

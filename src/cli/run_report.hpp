@@ -56,6 +56,7 @@ public:
     void paths_checked() override;
     void output_created() override;
     void index_written(std::uint32_t frames) override;
+    void image_grew(std::uint64_t packed, std::uint64_t now) override;
     void container_sized(std::uint32_t frames) override;
     void stage_started(Stage stage, std::uint32_t frames) override;
     void frame_done(std::uint32_t frame, std::uint32_t stored_length, bool raw) override;

@@ -75,8 +75,11 @@ PackResult pack_file(const std::string& image_path, const std::string& container
         const bool flushed = container.flush();
         const std::uint64_t container_size = container.size();
         if (!flushed || !container.close()) throw RunError{Fault::write_container};
+        // Bytes added while the pack ran are not in the container: that is said, not passed over.
+        const std::uint64_t size_now = image.file.stat_size().value_or(image.size);
+        if (size_now > image.size) reporter.image_grew(image.size, size_now);
         check_stop(reporter);
-        PackResult result{image.size, frames, container_size, {}};
+        PackResult result{image.size, frames, container_size, {}, size_now > image.size};
         for (int i = 0; i < plan.count; ++i) {
             const NcArea& area = plan.areas[static_cast<std::size_t>(i)];
             result.nc_areas.push_back({area.frame_start, area.num_frames});

@@ -19,7 +19,8 @@ namespace qivpak {
 // A pack reports: paths_checked, [media_scan: stage_started,
 // media_file_found..., areas_decided] [analysis: stage_started, frame_done...,
 // stage_finished, areas_decided], output_created, container_sized,
-// packing: stage_started, frame_done..., stage_finished, index_written.
+// packing: stage_started, frame_done..., stage_finished, index_written,
+// [image_grew].
 // An unpack reports: paths_checked, output_created, container_sized,
 // unpacking: stage_started, frame_done..., stage_finished.
 // A run that fails stops reporting where it fails.
@@ -49,6 +50,9 @@ public:
     // The index of the container's `frames` frames is written over its
     // placeholders; what is left is closing the container.
     virtual void index_written(std::uint32_t /*frames*/) {}
+    // The image was larger when the container was closed than when it was
+    // opened: only its first `packed` bytes are in the container.
+    virtual void image_grew(std::uint64_t /*packed*/, std::uint64_t /*now*/) {}
     // Asked before every frame is written, and once more when the output is
     // closed; true ends the run with Stopped.
     virtual bool should_stop() { return false; }

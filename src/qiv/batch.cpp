@@ -137,7 +137,8 @@ int pack_command(const PackArgs& args, Streams& io) {
         qivpak::PackOptions options = args.options;
         options.progress = progress;
         options.should_stop = stop;
-        qivpak::pack(image, container, options);
+        if (qivpak::pack(image, container, options).image_grew)
+            throw InputFailed("the image grew while it was packed; its container would lack the bytes added");
     };
     return run_batch({args.images, args.out_dir, args.force, true, convert}, io);
 }

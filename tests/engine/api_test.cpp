@@ -82,3 +82,33 @@ TEST(Api, FailuresCarryTheToolsMessage) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes added to the image while it is packed are not packed, and the result says so.
+TEST(Api, AnImageThatGrowsWhileItIsPackedIsPackedAtItsFirstSizeAndSaysSo) {
+    TempDir dir;
+    const Bytes image = make_image("ttt", 3 * kFrame, 4);
+    write_file(dir / "disc.iso", image);
+    const std::string path = (dir / "disc.iso").string();
+    for (const bool grows : {false, true}) {
+        SCOPED_TRACE(grows ? "grows" : "stays");
+        write_file(dir / "disc.iso", image);
+        qivpak::PackOptions options;
+        options.threads = 1;
+        options.progress = [&](const qivpak::Progress& p) {
+            if (!grows || p.stage != qivpak::Stage::packing || p.done != 1) return;
+            std::FILE* file = std::fopen(path.c_str(), "ab");
+            ASSERT_NE(file, nullptr);
+            std::fputs("more", file);
+            std::fclose(file);
+        };
+        const qivpak::PackResult result = qivpak::pack(path, (dir / "disc.qiv").string(), options);
+        EXPECT_EQ(result.image_grew, grows);
+        EXPECT_EQ(result.image_size, 3u * kFrame);
+        qivpak::unpack((dir / "disc.qiv").string(), (dir / "back.iso").string());
+        EXPECT_EQ(read_file(dir / "back.iso"), image);
+    }
+}
+
+}  // namespace
