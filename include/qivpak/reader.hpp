@@ -62,11 +62,20 @@ struct QivNcArea {
     std::uint32_t num_frames;   // frames in the area
 };
 
+// How closely a reader checks a container. `as_unpacker` accepts what the
+// unpacker accepts. `exact` also refuses what no writer makes though the
+// unpacker restores something from it: a frame that does not start where the
+// stored lengths before it put it (frames lie back to back after the tables;
+// refused when the reader is made, as corrupted_index naming that frame), and
+// a compressed frame whose stream ends before its stored length (refused when
+// read, as bad_stream).
+enum class Checks { as_unpacker, exact };
+
 class QivReader {
 public:
     // Opens the container and checks its header and index (not its frames:
     // those are checked when read). Throws QivFormatError.
-    explicit QivReader(const std::string& path);
+    explicit QivReader(const std::string& path, Checks checks = Checks::as_unpacker);
     ~QivReader();
     QivReader(QivReader&&) noexcept;
     QivReader& operator=(QivReader&&) noexcept;

@@ -6,7 +6,7 @@
 namespace qivpak {
 
 RestoredFrame restore_frame(const ContainerIndex& index, std::uint32_t i, std::span<const std::uint8_t> stored,
-                            FrameInflater& inflater, std::span<std::uint8_t, FRAME_SIZE> plain) {
+                            FrameInflater& inflater, std::span<std::uint8_t, FRAME_SIZE> plain, bool exact) {
     const std::uint32_t plain_len = index.plain_length(i);
     if (index.is_raw(i)) {
         // A raw frame is its plain bytes; bytes stored past them are not part of the image.
@@ -15,7 +15,9 @@ RestoredFrame restore_frame(const ContainerIndex& index, std::uint32_t i, std::s
     }
     if (stored.size() != index.lengths[i]) return {nullptr, ContainerFault::frame_cut};
     std::size_t inflated = 0;
-    if (inflater.inflate(stored, plain, inflated) != 0 || inflated != plain_len)
+    std::size_t taken = 0;
+    if (inflater.inflate(stored, plain, inflated, &taken) != 0 || inflated != plain_len ||
+        (exact && taken != stored.size()))
         return {nullptr, ContainerFault::bad_stream};
     return {plain.data(), std::nullopt};
 }

@@ -29,9 +29,11 @@ public:
     ZlibFrameInflater& operator=(const ZlibFrameInflater&) = delete;
 
     // Inflates one zlib stream (bytes after its end are ignored) into `out`.
-    // Returns 0 and sets out_len, or a nonzero error code (also when it would
-    // not fit, or the stream needs a preset dictionary).
-    int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len);
+    // Returns 0 and sets out_len (and *in_len, when given, to the bytes the
+    // stream took, its trailer included), or a nonzero error code (also when
+    // it would not fit, or the stream needs a preset dictionary).
+    int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len,
+                std::size_t* in_len = nullptr);
 
 private:
     struct Stream;
@@ -51,7 +53,8 @@ public:
     LibdeflateFrameInflater(const LibdeflateFrameInflater&) = delete;
     LibdeflateFrameInflater& operator=(const LibdeflateFrameInflater&) = delete;
 
-    int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len);
+    int inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out, std::size_t& out_len,
+                std::size_t* in_len = nullptr);
 
 private:
     struct Decompressor;
@@ -71,9 +74,11 @@ struct RestoredFrame {
 };
 
 // Turns frame i's stored bytes (`stored`: what could be read, at most its
-// stored length) into its plain bytes.
+// stored length) into its plain bytes. `exact`: a compressed frame's stream
+// must also fill its stored length (as every writer stores it), else it is
+// refused as bad_stream; the unpacker ignores bytes after the stream.
 RestoredFrame restore_frame(const ContainerIndex& index, std::uint32_t i, std::span<const std::uint8_t> stored,
-                            FrameInflater& inflater, std::span<std::uint8_t, FRAME_SIZE> plain);
+                            FrameInflater& inflater, std::span<std::uint8_t, FRAME_SIZE> plain, bool exact = false);
 
 // Reads the stored bytes of frames first .. first + stored.size() - 1 into
 // `buffer`, which has room for stored.size() × COMP_BUF_SIZE bytes: with one

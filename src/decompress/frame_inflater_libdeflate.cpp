@@ -160,14 +160,15 @@ LibdeflateFrameInflater::LibdeflateFrameInflater() {
 LibdeflateFrameInflater::~LibdeflateFrameInflater() = default;
 
 int LibdeflateFrameInflater::inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out,
-                                     std::size_t& out_len) {
-    if (!decompressor_ || !libdeflate_judges_like_zlib(stored)) return zlib_.inflate(stored, out, out_len);
+                                     std::size_t& out_len, std::size_t* in_len) {
+    if (!decompressor_ || !libdeflate_judges_like_zlib(stored)) return zlib_.inflate(stored, out, out_len, in_len);
     std::size_t consumed = 0;  // asked for, so that bytes after the stream are allowed, as zlib allows them
     std::size_t produced = 0;
     const libdeflate_result rc = libdeflate_zlib_decompress_ex(decompressor_->d, stored.data(), stored.size(),
                                                                out.data(), out.size(), &consumed, &produced);
     if (rc != LIBDEFLATE_SUCCESS) return static_cast<int>(rc);
     out_len = produced;
+    if (in_len != nullptr) *in_len = consumed;
     return 0;
 }
 

@@ -18,7 +18,7 @@ ZlibFrameInflater::~ZlibFrameInflater() {
 }
 
 int ZlibFrameInflater::inflate(std::span<const std::uint8_t> stored, std::span<std::uint8_t> out,
-                               std::size_t& out_len) {
+                               std::size_t& out_len, std::size_t* in_len) {
     if (init_result_ != Z_OK) return init_result_;
     z_stream& z = stream_->z;
     int rc = inflateReset(&z);
@@ -30,6 +30,7 @@ int ZlibFrameInflater::inflate(std::span<const std::uint8_t> stored, std::span<s
     rc = ::inflate(&z, Z_FINISH);
     if (rc == Z_STREAM_END) {
         out_len = z.total_out;
+        if (in_len != nullptr) *in_len = z.total_in;
         return Z_OK;
     }
     if (rc == Z_OK || rc == Z_NEED_DICT) return Z_DATA_ERROR;

@@ -70,15 +70,24 @@ struct QivReader::Impl {
     File file;
     ContainerIndex index;
     std::uint64_t file_size = 0;
+    bool exact = false;
 };
 
-QivReader::QivReader(const std::string& path) {
+QivReader::QivReader(const std::string& path, Checks checks) {
     std::optional<File> file = File::open(path, File::Mode::read);
     if (!file) refuse(ContainerFault::cannot_open, std::nullopt, path);
     const std::uint64_t file_size = file->size();
-    impl_ = std::make_unique<Impl>(Impl{std::move(*file), {}, file_size});
+    impl_ = std::make_unique<Impl>(Impl{std::move(*file), {}, file_size, checks == Checks::exact});
     if (auto fault = read_header(impl_->file, impl_->index)) refuse(*fault);
     if (auto fault = read_tables(impl_->file, impl_->index)) refuse(*fault);
+    if (!impl_->exact) return;
+    // Every writer stores the frames back to back from the end of the tables.
+    const ContainerIndex& index = impl_->index;
+    std::uint64_t expected = data_start(index.frames, index.header.nc_count != 0);
+    for (std::uint32_t i = 0; i < index.frames; ++i) {
+        if (index.offsets[i] != expected) refuse(ContainerFault::corrupted_index, i);
+        expected += index.lengths[i];
+    }
 }
 
 QivReader::~QivReader() = default;
@@ -122,7 +131,7 @@ std::size_t QivReader::read(std::uint64_t offset, void* buffer, std::size_t leng
             const std::uint64_t take = std::min<std::uint64_t>(end, frame_start + index.plain_length(i)) - at;
             // A whole frame is inflated straight into the caller's buffer, which then has a frame's room.
             const std::span<std::uint8_t, FRAME_SIZE> target(take == FRAME_SIZE ? out : work.plain.data(), FRAME_SIZE);
-            const RestoredFrame frame = restore_frame(index, i, stored[k], work.inflater, target);
+            const RestoredFrame frame = restore_frame(index, i, stored[k], work.inflater, target, impl_->exact);
             if (frame.fault) refuse(*frame.fault, i);
             if (frame.bytes != out) std::memcpy(out, frame.bytes + (at - frame_start), take);
             out += take;

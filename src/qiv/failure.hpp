@@ -17,10 +17,12 @@ namespace qiv {
 
 // The reader of the container `file`. A folder is refused as what it is (the
 // reader would call it no container). Throws qivpak::Error.
+// Its index is checked as exactly as a writer makes it (qivpak::Checks::exact):
+// a frame that lies elsewhere is damage, not a different image.
 inline qivpak::QivReader open_container(const std::string& file) {
     std::error_code error;
     if (std::filesystem::is_directory(to_path(file), error)) throw qivpak::Error("is a folder");
-    return qivpak::QivReader(file);
+    return qivpak::QivReader(file, qivpak::Checks::exact);
 }
 
 // The frame a failure names: the damaged frame of a QivFormatError thrown by a read.

@@ -140,6 +140,15 @@ struct Library {
         write_file(dir / "damaged.qiv", packed);
         packed.resize(get_le32(packed, 32 + 4 * 100) + 5);
         write_file(dir / "cut.qiv", packed);
+        // Indexes that lie: big.qiv's frame 5 pointing at frame 6's stream, and text.qiv's one stream
+        // followed by 10 bytes its stored length claims. The unpacker restores something from both.
+        Bytes lying = read_file(dir / "big.qiv");
+        put_le(lying, 32 + 4 * 5, get_le32(lying, 32 + 4 * 6));
+        write_file(dir / "lying.qiv", lying);
+        Bytes padded = read_file(dir / "text.qiv");
+        put_le(padded, 36, (padded[36] | padded[37] << 8) + 10, 2);
+        padded.resize(padded.size() + 10, 0x55);
+        write_file(dir / "padded.qiv", padded);
         write_file(dir / "good.dat", kGoodDat);
         write_file(dir / "second.dat", kSecondDat);
         write_file(dir / "broken.dat", std::string("<datafile>\n<game name=\"x\">\n</datafile>\n"));
@@ -253,6 +262,11 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
         {{"cat", "text.qiv", "--offset", "12"}, "", "qiv: text.qiv: the range passes the end of the image (11 bytes)\n", 1},
         {{"cat", "damaged.qiv", "--offset", "5"}, as_captured(lib.big.substr(5, 200 * kFrame - 5)), kDamaged, 1},
         {{"cat", "junk.qiv"}, "", kJunk, 1},
+        // a frame elsewhere than the lengths before it put it, a stream short of its stored length
+        {{"info", "lying.qiv"}, "", "qiv: lying.qiv: frame 5: Corrupted input file.\n", 1},
+        {{"verify", "lying.qiv", "padded.qiv"}, "",
+         "qiv: lying.qiv: frame 5: Corrupted input file.\n"
+         "qiv: padded.qiv: frame 0: Error while decompressing (corrupt input?)\n", 1},
         // a folder is named as one
         {{"info", "."}, "", "qiv: .: is a folder\n", 1},
         {{"verify", "."}, "", "qiv: .: is a folder\n", 1},
