@@ -15,9 +15,11 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 namespace {
@@ -174,6 +176,17 @@ fuse_operations operations() {
     return ops;
 }
 
+// The mount point must be an empty folder: a mount hides what a folder holds,
+// and a file is no place to mount a folder of images on. Throws with the reason.
+void check_mount_point(const std::string& path) {
+    std::error_code error;
+    const std::filesystem::file_status status = std::filesystem::status(path, error);
+    if (error) throw std::runtime_error(path + ": " + error.message());
+    if (!std::filesystem::is_directory(status)) throw std::runtime_error(path + ": the mount point is not a folder");
+    if (!std::filesystem::is_empty(path, error) || error)
+        throw std::runtime_error(path + ": " + (error ? error.message() : "the mount point is not empty"));
+}
+
 // Mounts, detaches unless asked not to, serves until unmounted. Returns the exit status.
 int serve(fuse_args& args, const Settings& settings, Mount& state) {
     const fuse_operations ops = operations();
@@ -218,6 +231,9 @@ int main(int argc, char** argv) {
     try {
         qivpak::MountSource source = qivpak::open_mount_source(settings.source);
         for (const std::string& why : source.left_out) std::fprintf(stderr, "qivmount: leaving out %s\n", why.c_str());
+        // Arguments given the wrong way round would mount nothing over a library, or mount onto a file.
+        if (source.images.empty()) throw std::runtime_error(settings.source + ": no container found");
+        check_mount_point(settings.mountpoint);
         Mount state{std::move(source.images), source.source_stat, {}, std::move(source.readers), {}, settings.max_read};
         for (std::size_t i = 0; i < state.images.size(); ++i) state.by_path.emplace("/" + state.images[i].name, i);
         status = serve(args, settings, state);

@@ -157,6 +157,11 @@ TEST(Mount, ServesContainersAsTheirImages) {
         {{QIVMOUNT_BINARY, "-o", "cache_mib=1,max_read=65536", src + "/disc.qiv", mnt}, 0, {"disc.iso"}, ""},
         {{QIVMOUNT_BINARY, "-f", cut, mnt}, 1, {}, "qivmount: " + cut + ": Corrupted input file.\n"},
         {{QIVMOUNT_BINARY, "-f", none, mnt}, 1, {}, "qivmount: " + none + ": No such file or directory\n"},
+        // arguments the wrong way round: no container to serve, a mount point that is a file or not empty
+        {{QIVMOUNT_BINARY, "-f", mnt, src}, 1, {}, "qivmount: " + mnt + ": no container found\n"},
+        {{QIVMOUNT_BINARY, "-f", src + "/disc.qiv", src + "/notes.txt"}, 1, {},
+         "qivmount: " + src + "/notes.txt: the mount point is not a folder\n"},
+        {{QIVMOUNT_BINARY, "-f", src + "/disc.qiv", src}, 1, {}, "qivmount: " + src + ": the mount point is not empty\n"},
         {{QIVMOUNT_BINARY, "-f", src}, 1, {}, usage},
         {{QIVMOUNT_BINARY, "-f", src, mnt, "extra"}, 1, {}, usage},
     };
