@@ -165,11 +165,11 @@ std::vector<std::pair<std::size_t, std::size_t>> runs_of(const std::vector<JobPt
 }  // namespace
 
 struct ImageCache::Impl {
-    Impl(std::vector<QivReader> readers, std::size_t capacity_bytes, unsigned threads)
+    Impl(ReaderShelf readers, std::size_t capacity_bytes, unsigned threads)
         : images(std::move(readers)),
           capacity(capacity_bytes / FRAME_SIZE),
           ahead(std::min<std::size_t>(kMaxAhead, capacity / 2)),
-          last_end(images.size()),
+          last_end(images.count()),
           pool(threads > 1 ? std::min(threads, MAX_REQUESTED_THREADS) : 0) {}
 
     static constexpr std::size_t kMaxAhead = 64;  // frames inflated ahead of sequential reads
@@ -257,11 +257,12 @@ struct ImageCache::Impl {
     // with the reader's error.
     bool restore(std::span<const JobPtr> taken) {
         const FrameJob& head = *taken.front();
-        const QivReader& reader = images[head.image];
+        const std::uint64_t image_size = images.size(head.image);
         const std::uint64_t start = head.frame * FRAME_SIZE;
         std::exception_ptr error;
         try {
-            reader.read(start, head.bytes, std::min<std::uint64_t>(FRAME_SIZE * taken.size(), reader.size() - start));
+            const std::shared_ptr<const QivReader> reader = images.get(head.image);
+            reader->read(start, head.bytes, std::min<std::uint64_t>(FRAME_SIZE * taken.size(), image_size - start));
         } catch (...) {
             if (taken.size() > 1) return false;
             error = std::current_exception();
@@ -270,7 +271,7 @@ struct ImageCache::Impl {
         {
             std::lock_guard lock(mutex);
             for (const JobPtr& job : taken) {
-                job->size = std::min<std::uint64_t>(FRAME_SIZE, reader.size() - job->frame * FRAME_SIZE);
+                job->size = std::min<std::uint64_t>(FRAME_SIZE, image_size - job->frame * FRAME_SIZE);
                 job->error = error;
                 job->state = error ? FrameJob::State::failed : FrameJob::State::ready;
                 // A damaged frame is inflated again (and refused again) at every read.
@@ -285,7 +286,7 @@ struct ImageCache::Impl {
         return true;
     }
 
-    const std::vector<QivReader> images;
+    ReaderShelf images;
     const std::size_t capacity;  // frames kept
     const std::size_t ahead;     // frames inflated ahead of a sequential read
     std::vector<std::atomic<std::uint64_t>> last_end;  // per image: where its last read ended
@@ -298,18 +299,18 @@ struct ImageCache::Impl {
     TaskPool pool;  // last: its workers stop before anything above goes
 };
 
-ImageCache::ImageCache(std::vector<QivReader> images, std::size_t capacity_bytes, unsigned threads)
+ImageCache::ImageCache(ReaderShelf images, std::size_t capacity_bytes, unsigned threads)
     : impl_(std::make_unique<Impl>(std::move(images), capacity_bytes, threads)) {}
 
 ImageCache::~ImageCache() = default;
 
-const QivReader& ImageCache::image(std::size_t index) const { return impl_->images.at(index); }
+std::uint64_t ImageCache::image_size(std::size_t index) const { return impl_->images.size(index); }
 
 std::uint64_t ImageCache::frames_inflated() const { return impl_->inflated.load(); }
 
 std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length) {
     Impl& c = *impl_;
-    const std::uint64_t size = c.images.at(index).size();
+    const std::uint64_t size = c.images.size(index);
     if (offset >= size || length == 0) return 0;
     const std::uint64_t end = offset + std::min<std::uint64_t>(length, size - offset);
     const std::uint64_t first = offset / FRAME_SIZE;

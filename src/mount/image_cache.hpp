@@ -18,6 +18,8 @@
 // touches it throws the reader's QivFormatError; no byte of it is copied out.
 #pragma once
 
+#include "mount/reader_shelf.hpp"
+
 #include <qivpak/reader.hpp>
 
 #include <cstddef>
@@ -29,24 +31,26 @@ namespace qivpak {
 
 class ImageCache {
 public:
-    // images: the readers to serve, addressed by their position from then on.
+    // images: the containers to serve, addressed by their position from then
+    // on (a vector of open readers, or a shelf that opens them when read).
     // capacity_bytes: room for inflated frames (0: nothing is kept between reads).
     // threads: workers inflating the frames of reads spanning several frames
     // (beside the calling thread) and ahead of sequential reads; 1 starts none,
     // every read then inflates on its own thread. Threads the system refuses
     // (a process limit) are not an error: the cache serves with those that
     // started, or with none. The destructor stops them.
-    ImageCache(std::vector<QivReader> images, std::size_t capacity_bytes, unsigned threads);
+    ImageCache(ReaderShelf images, std::size_t capacity_bytes, unsigned threads);
     ~ImageCache();
     ImageCache(const ImageCache&) = delete;
     ImageCache& operator=(const ImageCache&) = delete;
 
-    const QivReader& image(std::size_t index) const;
+    // Bytes of the plain image `index`.
+    std::uint64_t image_size(std::size_t index) const;
 
     // Copies up to `length` bytes of image `index`, from `offset` on, into
     // `buffer`, like QivReader::read: returns the count copied (fewer only
     // past the end of the image). Throws QivFormatError when a frame the range
-    // touches is damaged.
+    // touches is damaged, or its container cannot be opened.
     std::size_t read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length);
 
     // Frames inflated since construction (for tests and statistics).

@@ -30,7 +30,7 @@ struct stat stat_of(const std::string& path) {
 MountSource open_mount_source(const std::string& source) {
     MountSource result{stat_of(source), {}, {}, {}};
     if (!S_ISDIR(result.source_stat.st_mode)) {
-        result.readers.emplace_back(source);
+        result.sizes.push_back(QivReader(source).size());
         result.images.push_back({image_name(fs::path(source).filename().string()), source, result.source_stat});
         return result;
     }
@@ -45,7 +45,7 @@ MountSource open_mount_source(const std::string& source) {
     std::sort(files.begin(), files.end());
 
     std::map<std::string, MountedImage> by_name;
-    std::map<std::string, QivReader> readers;
+    std::map<std::string, std::uint64_t> sizes;
     for (const fs::path& file : files) {
         const std::string path = file.string();
         const std::string name = image_name(file.filename().string());
@@ -54,16 +54,22 @@ MountSource open_mount_source(const std::string& source) {
             continue;
         }
         try {
-            QivReader reader(path);
+            const std::uint64_t size = QivReader(path).size();
             by_name.emplace(name, MountedImage{name, path, stat_of(path)});
-            readers.emplace(name, std::move(reader));
+            sizes.emplace(name, size);
+        } catch (const QivFormatError& e) {
+            // The reader's words do not say why a file did not open; the system does.
+            const int error = errno;
+            result.left_out.push_back(path + ": " + e.what() +
+                                      (e.fault() == ContainerFault::cannot_open ? std::string(": ") + std::strerror(error)
+                                                                                 : std::string()));
         } catch (const std::exception& e) {
             result.left_out.push_back(path + ": " + e.what());
         }
     }
     for (auto& [name, image] : by_name) {
         result.images.push_back(std::move(image));
-        result.readers.push_back(std::move(readers.at(name)));
+        result.sizes.push_back(sizes.at(name));
     }
     return result;
 }

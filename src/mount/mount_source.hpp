@@ -20,7 +20,7 @@ struct MountedImage {
 struct MountSource {
     struct stat source_stat;            // of SOURCE itself: the mount point's times and owner
     std::vector<MountedImage> images;   // sorted by name
-    std::vector<QivReader> readers;     // readers[i] reads images[i]
+    std::vector<std::uint64_t> sizes;   // sizes[i]: bytes of images[i]'s plain image
     std::vector<std::string> left_out;  // "PATH: why", one for each file of a folder not served
 };
 
@@ -32,8 +32,10 @@ std::string image_name(const std::string& container_file_name);
 // to them included, subfolders not) are tried as containers. In a folder, a
 // file that is not a container, whose index is damaged, that cannot be read
 // or whose image name another container has already taken is left out and
-// listed in left_out. Throws QivFormatError when SOURCE is a file that is not
-// a sound container, and std::runtime_error when SOURCE cannot be read.
+// listed in left_out (with the system's reason when it cannot be opened). Each
+// container is opened, checked and closed again: a mount opens them when they
+// are read. Throws QivFormatError when SOURCE is a file that is not a sound
+// container, and std::runtime_error when SOURCE cannot be read.
 MountSource open_mount_source(const std::string& source);
 
 }  // namespace qivpak

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -91,7 +92,8 @@ struct Mount {
     std::vector<MountedImage> images;
     struct stat root_stat;
     std::map<std::string, std::size_t> by_path;  // "/name" -> index in images
-    std::vector<qivpak::QivReader> readers;      // until the cache takes them
+    std::vector<std::uint64_t> sizes;            // of the images, until the cache takes them
+    std::size_t max_open = 1;                    // containers the cache keeps open at once
     std::unique_ptr<ImageCache> cache;           // made after detaching: threads do not survive the fork
     unsigned max_read = 0;                       // as given with -o max_read=N
 };
@@ -124,7 +126,7 @@ int get_attr(const char* path, struct stat* st, fuse_file_info*) {
         own = &m.images[static_cast<std::size_t>(i)].container_stat;
         st->st_mode = S_IFREG | 0444;
         st->st_nlink = 1;
-        st->st_size = static_cast<off_t>(m.cache->image(static_cast<std::size_t>(i)).size());
+        st->st_size = static_cast<off_t>(m.cache->image_size(static_cast<std::size_t>(i)));
         st->st_blocks = (st->st_size + 511) / 512;
     }
     st->st_uid = own->st_uid;
@@ -176,6 +178,20 @@ fuse_operations operations() {
     return ops;
 }
 
+// How many containers may be open at once: the process's limit on open files,
+// raised to the most it may have, less room for FUSE and the standard files,
+// halved for the reads that keep a container open while the cache has closed it.
+std::size_t open_files_allowed() {
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 64;
+    if (limit.rlim_cur < limit.rlim_max) {
+        const rlimit raised{limit.rlim_max, limit.rlim_max};
+        if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
+    }
+    const rlim_t allowed = limit.rlim_cur == RLIM_INFINITY ? 1 << 20 : limit.rlim_cur;
+    return allowed > 96 ? static_cast<std::size_t>((allowed - 64) / 2) : 16;
+}
+
 // The mount point must be an empty folder: a mount hides what a folder holds,
 // and a file is no place to mount a folder of images on. Throws with the reason.
 void check_mount_point(const std::string& path) {
@@ -196,7 +212,10 @@ int serve(fuse_args& args, const Settings& settings, Mount& state) {
     if (fuse_mount(fs, settings.mountpoint.c_str()) == 0) {
         if (fuse_daemonize(settings.foreground ? 1 : 0) == 0 &&
             fuse_set_signal_handlers(fuse_get_session(fs)) == 0) {
-            state.cache = std::make_unique<ImageCache>(std::move(state.readers),
+            std::vector<std::string> paths;
+            for (const MountedImage& image : state.images) paths.push_back(image.container);
+            state.cache = std::make_unique<ImageCache>(qivpak::ReaderShelf(std::move(paths), std::move(state.sizes),
+                                                                           state.max_open),
                                                        std::size_t{settings.cache_mib} << 20,
                                                        settings.threads != 0 ? settings.threads : qivpak::available_cpus());
             status = fuse_loop_mt(fs, 0) == 0 ? 0 : 1;
@@ -229,12 +248,14 @@ int main(int argc, char** argv) {
 
     int status = 1;
     try {
+        const std::size_t max_open = open_files_allowed();  // first: raises the limit for everything after
         qivpak::MountSource source = qivpak::open_mount_source(settings.source);
         for (const std::string& why : source.left_out) std::fprintf(stderr, "qivmount: leaving out %s\n", why.c_str());
         // Arguments given the wrong way round would mount nothing over a library, or mount onto a file.
         if (source.images.empty()) throw std::runtime_error(settings.source + ": no container found");
         check_mount_point(settings.mountpoint);
-        Mount state{std::move(source.images), source.source_stat, {}, std::move(source.readers), {}, settings.max_read};
+        Mount state{std::move(source.images), source.source_stat, {}, std::move(source.sizes), max_open,
+                    {}, settings.max_read};
         for (std::size_t i = 0; i < state.images.size(); ++i) state.by_path.emplace("/" + state.images[i].name, i);
         status = serve(args, settings, state);
     } catch (const qivpak::QivFormatError& e) {

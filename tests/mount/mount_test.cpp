@@ -216,3 +216,73 @@ TEST(Mount, ServesContainersAsTheirImages) {
 }
 
 }  // namespace
+
+namespace {
+
+// Containers opened when read, the least recently read closed first: never more than the bound open,
+// a reader in use kept, every image whole.
+TEST(ReaderShelf, KeepsAtMostItsBoundOpenAndReadsEveryContainer) {
+    TempDir dir;
+    std::vector<std::string> paths;
+    std::vector<Bytes> images;
+    for (int i = 0; i < 5; ++i) {
+        images.push_back(make_image("tz", 9000 + 100 * static_cast<std::uint64_t>(i), static_cast<unsigned>(i)));
+        write_file(dir / ("i" + std::to_string(i)), images.back());
+        ASSERT_EQ(run_tool(dir, {"i" + std::to_string(i), std::to_string(i) + ".qiv"}).status, 0);
+        paths.push_back((dir / (std::to_string(i) + ".qiv")).string());
+    }
+    std::vector<std::uint64_t> sizes;
+    for (const Bytes& image : images) sizes.push_back(image.size());
+    qivpak::ReaderShelf shelf(paths, sizes, 2);
+    EXPECT_EQ(shelf.open_count(), 0u);
+    const std::shared_ptr<const qivpak::QivReader> held = shelf.get(0);
+    for (const std::size_t i : {1, 2, 3, 4, 1, 0, 4}) {
+        const std::shared_ptr<const qivpak::QivReader> reader = shelf.get(i);
+        Bytes got(sizes[i]);
+        EXPECT_EQ(reader->read(0, got.data(), got.size()), got.size());
+        EXPECT_TRUE(got == images[i]) << i;
+        EXPECT_LE(shelf.open_count(), 2u);
+    }
+    Bytes again(sizes[0]);  // closed by the shelf long ago, still open for its holder
+    EXPECT_EQ(held->read(0, again.data(), again.size()), again.size());
+    EXPECT_TRUE(again == images[0]);
+    fs::remove(paths[2]);  // a container gone since it was checked: the reader's refusal
+    EXPECT_THROW(shelf.get(2), qivpak::QivFormatError);
+}
+
+// 10,000 containers mount and read under a limit of 256 open files.
+TEST(Mount, ALibraryLargerThanTheOpenFileLimitMountsAndReads) {
+    if (std::string(QIVMOUNT_BINARY).empty()) GTEST_SKIP() << "qivmount is not built (no libfuse 3)";
+    if (run({"sh", "-c", "test -r /dev/fuse && test -w /dev/fuse && command -v fusermount3 && command -v prlimit"}, 10)
+            .status != 0)
+        GTEST_SKIP() << "no usable /dev/fuse, fusermount3 or prlimit";
+    TempDir dir;
+    const std::string src = (dir / "src").string(), mnt = (dir / "mnt").string();
+    fs::create_directories(dir / "src"), fs::create_directories(dir / "mnt");
+    // Ten different images, each under a thousand names.
+    std::vector<Bytes> images;
+    for (int k = 0; k < 10; ++k) {
+        images.push_back(make_image("t", 3000 + 7 * static_cast<std::uint64_t>(k), static_cast<unsigned>(k)));
+        write_file(dir / "img", images.back());
+        ASSERT_EQ(run_tool(dir, {"img", "src/c" + std::to_string(k) + ".qiv"}).status, 0);
+    }
+    for (int n = 10; n < 10000; ++n)
+        fs::copy_file(src + "/c" + std::to_string(n % 10) + ".qiv", src + "/c" + std::to_string(n) + ".qiv");
+    auto daemon = std::async(std::launch::async, run,
+                             std::vector<std::string>{"prlimit", "--nofile=256:256", QIVMOUNT_BINARY, "-f", src, mnt}, 100);
+    const Unmount unmount{mnt};
+    while (!mounted(mnt) && daemon.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {}
+    ASSERT_TRUE(mounted(mnt)) << daemon.get().err;
+    std::size_t names = 0;
+    for (const auto& entry : fs::directory_iterator(mnt)) names += entry.is_regular_file();
+    EXPECT_EQ(names, 10000u);
+    for (int n = 0; n < 10000; n += 23) {  // 435 containers, far more than stay open
+        const std::string file = mnt + "/c" + std::to_string(n) + ".iso";
+        EXPECT_TRUE(read_file(file) == images[static_cast<std::size_t>(n % 10)]) << file;
+    }
+    EXPECT_EQ(run({"fusermount3", "-u", mnt}, 30).status, 0);
+    const ProcessResult ended = daemon.get();
+    EXPECT_EQ(std::pair(ended.status, ended.err), std::pair(0, std::string()));
+}
+
+}  // namespace
