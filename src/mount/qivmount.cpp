@@ -124,7 +124,9 @@ int get_attr(const char* path, struct stat* st, fuse_file_info*) {
         const int i = find_image(path);
         if (i < 0) return -ENOENT;
         own = &m.images[static_cast<std::size_t>(i)].container_stat;
-        st->st_mode = S_IFREG | 0444;
+        // The container's read permissions, checked by the kernel (default_permissions):
+        // whoever may not read a container may not read its image either.
+        st->st_mode = S_IFREG | (own->st_mode & 0444);
         st->st_nlink = 1;
         st->st_size = static_cast<off_t>(m.cache->image_size(static_cast<std::size_t>(i)));
         st->st_blocks = (st->st_size + 511) / 512;

@@ -137,6 +137,7 @@ TEST(Mount, ServesContainersAsTheirImages) {
     // The folder to mount: sound containers, one with a damaged frame, and what is left out.
     ASSERT_EQ(run_tool(dir, {"disc.iso", "src/disc.qiv"}).status, 0);
     ASSERT_EQ(run_tool(dir, {"-a", "disc.iso", "src/raw"}).status, 0);
+    fs::permissions(src + "/raw", fs::perms(0640));  // its image shows the read bits alone: 0440
     const Bytes good = read_file(src + "/disc.qiv");
     const std::size_t damage = 20 * kFrame;  // where bad.qiv's damaged frame starts
     write_file(src + "/bad.qiv", with_damaged_frame(good, damage / kFrame));
@@ -182,6 +183,7 @@ TEST(Mount, ServesContainersAsTheirImages) {
             EXPECT_EQ(fs::file_size(file), image.size());
             const std::string container = fs::path(name).replace_extension(name == "raw.iso" ? "" : ".qiv");
             EXPECT_EQ(fs::last_write_time(file), fs::last_write_time(src + "/" + container));
+            EXPECT_EQ(fs::status(file).permissions(), fs::status(src + "/" + container).permissions() & fs::perms(0444));
             EXPECT_EQ(xorriso_tree(file), xorriso_tree(iso));  // the tree lies in frames before the damage
             for (const int flags : {O_WRONLY, O_RDWR, O_RDONLY | O_TRUNC})  // never opened for writing
                 EXPECT_TRUE(open(file.c_str(), flags) == -1 && (errno == EROFS || errno == EACCES)) << flags;
