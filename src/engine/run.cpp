@@ -7,6 +7,7 @@
 #include "events/messages.hpp"
 #include "format/qiv_format.hpp"
 #include "io/file.hpp"
+#include "io/permissions.hpp"
 #include "io/same_file.hpp"
 #include "iso/media_areas.hpp"
 
@@ -68,6 +69,7 @@ PackResult pack_file(const std::string& image_path, const std::string& container
         OpenImage image = open_image(image_path);
         NcPlan plan = plan_areas(image, options, container_path, reporter);
         File container = create_output(container_path, Fault::create_container);
+        restrict_reading_to(container_path, image_path);  // a private image never packs to a public container
         reporter.output_created();
         compress_file(image.file, image.size, container, plan, {options.level, options.threads}, reporter);
         const std::uint32_t frames = frame_count(image.size);
@@ -98,6 +100,7 @@ void unpack_file(const std::string& container_path, const std::string& image_pat
         std::optional<File> container = File::open(container_path, File::Mode::read);
         if (!container) throw RunError{Fault::open_container};
         File image = create_output(image_path, Fault::create_image);
+        restrict_reading_to(image_path, container_path);
         reporter.output_created();
         decompress_file(*container, image, threads, reporter);
         if (!image.close()) throw RunError{Fault::write_image};

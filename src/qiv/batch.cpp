@@ -1,5 +1,6 @@
 // batch.cpp - qiv pack and qiv unpack: many inputs, each to one output that appears only when complete
 #include "io/interrupt.hpp"
+#include "io/permissions.hpp"
 #include "io/same_file.hpp"
 #include "qiv/batch_display.hpp"
 #include "qiv/commands.hpp"
@@ -44,7 +45,8 @@ std::optional<std::uint64_t> size_of(const std::string& path) {
 // Runs the inputs one after the other; each has its outcome in `items_` when it ends.
 class BatchRun {
 public:
-    BatchRun(const Batch& batch, Streams& io) : batch_(batch), display_(io, batch.inputs.size(), batch.packing) {
+    BatchRun(const Batch& batch, Streams& io)
+        : batch_(batch), err_(io.err), display_(io, batch.inputs.size(), batch.packing) {
         for (const std::string& input : batch.inputs) {
             BatchItem& item = items_.emplace_back();
             item.input = input;
@@ -83,6 +85,11 @@ private:
                 item.input, pending.temp_path(), [this](const qivpak::Progress& p) { display_.progress(p); },
                 [] { return qivpak::pending_interrupt() != 0; });
             item.out_size = size_of(pending.temp_path());
+            // The output is the input in another form: it keeps who may read it and when it was made.
+            // A folder whose file system keeps neither (a FAT stick) still takes the output, with a word.
+            if (std::string why; !qivpak::copy_mode_and_time(item.input, pending.temp_path(), why))
+                std::fprintf(err_, "qiv: %s: cannot keep the permissions and time of %s: %s\n", item.output.c_str(),
+                             item.input.c_str(), why.c_str());
             pending.put_in_place(batch_.force);
             item.outcome = Outcome::done;
         } catch (const qivpak::Stopped&) {
@@ -108,6 +115,7 @@ private:
     }
 
     const Batch& batch_;
+    std::FILE* err_;  // messages that are no input's outcome
     BatchDisplay display_;
     std::vector<BatchItem> items_;
     std::map<std::string, std::string> claimed_;  // the identity of each output named so far -> its input

@@ -108,3 +108,35 @@ TEST(BatchPosix, JsonOfANameThatIsNotUtf8IsValidAndGivesTheNameAsHex) {
 }
 
 }  // namespace
+
+namespace {
+
+// A private image stays private through qivpak and qiv; qiv's outputs keep their input's mode and time.
+TEST(BatchPosix, OutputsAreNeverMoreReadableThanTheirInputAndQivKeepsModeAndTime) {
+    TempDir dir;
+    const fs::path image = dir / "p.iso";
+    write_file(image, make_image("tz", 20000, 1));
+    fs::permissions(image, fs::perms(0600));
+    const auto mtime = fs::last_write_time(image) - std::chrono::hours(48);
+    fs::last_write_time(image, mtime);
+    fs::create_directory(dir / "out");
+    write_file(dir / "out/p.qiv", "old\n");  // replaced with --force: its 0644 must not stay
+    fs::permissions(dir / "out/p.qiv", fs::perms(0644));
+    const auto mode = [&](const char* name) { return fs::status(dir / name).permissions() & fs::perms::all; };
+
+    ASSERT_EQ(run_tool(dir, {"p.iso", "tool.qiv"}).status, 0);
+    EXPECT_EQ(mode("tool.qiv") & fs::perms(0044), fs::perms::none) << "qivpak's container is readable by others";
+    ASSERT_EQ(run_tool(dir, {"-d", "tool.qiv", "tool.iso"}).status, 0);
+    EXPECT_EQ(mode("tool.iso") & fs::perms(0044), fs::perms::none);
+
+    const ProcessOptions here{dir.path.string(), {}, 60, {}};
+    ASSERT_EQ(run_process({QIV_BINARY, "pack", "--force", "-o", "out", "p.iso"}, here).status, 0);
+    EXPECT_EQ(mode("out/p.qiv"), fs::perms(0600));
+    EXPECT_EQ(fs::last_write_time(dir / "out/p.qiv"), mtime);
+    ASSERT_EQ(run_process({QIV_BINARY, "unpack", "-o", "back", "out/p.qiv"}, here).status, 0);
+    EXPECT_EQ(mode("back/p.iso"), fs::perms(0600));
+    EXPECT_EQ(fs::last_write_time(dir / "back/p.iso"), mtime);
+    EXPECT_TRUE(read_file(dir / "back/p.iso") == read_file(image));
+}
+
+}  // namespace
