@@ -1,13 +1,13 @@
 // console_posix.cpp - a terminal is a tty, and its cursor moves by ANSI sequences
 #include "cli/console.hpp"
 
-#include <unistd.h>
+#include "io/terminal.hpp"
 
 #include <string>
 
 namespace qivpak {
 
-Console Console::for_stdout() { return Console(stdout, ::isatty(STDOUT_FILENO) == 1); }
+Console Console::for_stdout() { return Console(stdout, is_terminal(stdout)); }
 
 // ANSI sequences: up or down by the rows between, then to the column.
 void Console::move_native(int column, int row) {

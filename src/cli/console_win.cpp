@@ -1,6 +1,9 @@
 // console_win.cpp - a terminal is a Windows console: its screen buffer's cursor, UTF-8 text
 #include "cli/console.hpp"
 
+#include "io/terminal.hpp"
+#include "io/terminal_win.hpp"
+
 #include <fcntl.h>
 #include <io.h>
 #include <windows.h>
@@ -27,18 +30,12 @@ private:
     UINT before_;
 };
 
-HANDLE handle_of(std::FILE* out) {
-    if (out == stdout) return ::GetStdHandle(STD_OUTPUT_HANDLE);
-    return reinterpret_cast<HANDLE>(::_get_osfhandle(::_fileno(out)));
-}
-
 }  // namespace
 
 Console Console::for_stdout() {
     // Text mode: every "\n" reaches the console, pipe or file as "\r\n".
     ::_setmode(::_fileno(stdout), _O_TEXT);
-    DWORD mode = 0;
-    const bool console = ::GetConsoleMode(::GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+    const bool console = is_terminal(stdout);
     if (console) static const Utf8ConsoleOutput utf8;
     return Console(stdout, console);
 }
@@ -47,7 +44,7 @@ Console Console::for_stdout() {
 // failure (no console after all) is ignored.
 void Console::move_native(int column, int row) {
     const COORD at{static_cast<SHORT>(column), static_cast<SHORT>(row)};
-    ::SetConsoleCursorPosition(handle_of(out_), at);
+    ::SetConsoleCursorPosition(stream_handle(out_), at);
 }
 
 // The cursor's row in the screen buffer (not in the visible window). When the
@@ -55,7 +52,7 @@ void Console::move_native(int column, int row) {
 // the last row, so the line just ended is still on the row above the cursor.
 int Console::native_row() const {
     CONSOLE_SCREEN_BUFFER_INFO info{};
-    if (!::GetConsoleScreenBufferInfo(handle_of(out_), &info)) return row_;
+    if (!::GetConsoleScreenBufferInfo(stream_handle(out_), &info)) return row_;
     return info.dwCursorPosition.Y;
 }
 

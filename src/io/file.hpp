@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace qivpak {
@@ -141,5 +142,43 @@ bool remove_file(const std::string& path);
 // before its last separator ("/"; on Windows also "\" and a drive's ":"),
 // the separator kept when it is the root; "." when there is none.
 std::string directory_of(const std::string& path);
+
+// How an operation on files by their names ended: done, or failed, with the
+// system's reason in words for the person ("No space left on device") and
+// whether it failed because a file of the name it was to make exists.
+class IoStatus {
+public:
+    IoStatus() = default;  // done
+    static IoStatus failed(std::string reason, bool name_taken) { return IoStatus(std::move(reason), name_taken); }
+
+    bool ok() const { return ok_; }
+    bool name_taken() const { return name_taken_; }
+    const std::string& reason() const { return reason_; }  // empty when done
+
+private:
+    IoStatus(std::string reason, bool name_taken) : ok_(false), name_taken_(name_taken), reason_(std::move(reason)) {}
+
+    bool ok_ = true;
+    bool name_taken_ = false;
+    std::string reason_;
+};
+
+// The steps that put a finished output in place under its name. Paths are UTF-8.
+
+// Creates `path` as a new, empty file; fails (name_taken) when anything of that name exists.
+IoStatus create_new_file(const std::string& path);
+
+// Writes every byte of the closed file `path` that the system still holds in
+// memory to the device, so that it survives a crash once renamed (fsync;
+// FlushFileBuffers on Windows).
+IoStatus flush_to_device(const std::string& path);
+
+// Gives the file `from` the name `to` in the same directory, in one step: a
+// reader of `to` sees either what was there before or the whole new file.
+// Without `replace` a file already named `to` is never replaced (the call
+// fails with name_taken and leaves both as they are); with it, it is
+// replaced. On POSIX the directory is then flushed to the device too, so that
+// the new name survives a crash.
+IoStatus rename_into_place(const std::string& from, const std::string& to, bool replace);
 
 }  // namespace qivpak

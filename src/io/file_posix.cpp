@@ -1,9 +1,11 @@
-// file_posix.cpp - the POSIX half of the file wrapper: descriptors, pread, nameless temporary files
+// file_posix.cpp - the POSIX half of the file wrapper: descriptors, pread, nameless temporary files, renames
 #include "io/file.hpp"
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
+#include <stdio.h>  // renameat2 and RENAME_NOREPLACE, where the C library has them
 #include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
@@ -14,21 +16,34 @@ namespace {
 
 int fd_of(std::intptr_t native) { return static_cast<int>(native); }
 
+// Opens `path` as open(2) does, never inherited by a program started later,
+// again when a signal interrupts the call.
+int open_retrying(const char* path, int flags, mode_t mode = 0) {
+    int fd;
+    do {
+        fd = ::open(path, flags | O_CLOEXEC, mode);
+    } while (fd < 0 && errno == EINTR);
+    return fd;
+}
+
+// The failure of the call that just failed, from errno.
+IoStatus last_failure() {
+    const int error = errno;
+    return IoStatus::failed(std::strerror(error), error == EEXIST);
+}
+
 }  // namespace
 
 std::optional<File> File::open(const std::string& path, Mode mode) {
     // Text and binary files are the same here: lines end in "\n" either way.
-    int flags = O_CLOEXEC;
+    int flags = 0;
     switch (mode) {
     case Mode::read: flags |= O_RDONLY; break;
     case Mode::truncate:
     case Mode::truncate_text: flags |= O_WRONLY | O_CREAT | O_TRUNC; break;
     case Mode::append_text: flags |= O_WRONLY | O_CREAT | O_APPEND; break;
     }
-    int fd;
-    do {
-        fd = ::open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    const int fd = open_retrying(path.c_str(), flags, 0666);
     if (fd < 0) return std::nullopt;
     File file(fd, mode != Mode::read, false);
     struct stat st{};
@@ -38,7 +53,7 @@ std::optional<File> File::open(const std::string& path, Mode mode) {
 
 std::optional<File> File::temporary_in(const std::string& directory) {
     const std::string dir = directory.empty() ? "." : directory;
-    int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    int fd = open_retrying(dir.c_str(), O_TMPFILE | O_RDWR, 0600);
     if (fd < 0) {
         // File systems without nameless files: make a named one and remove the name at once.
         std::string pattern = dir + "/.qivpak-XXXXXX";
@@ -131,6 +146,60 @@ std::string directory_of(const std::string& path) {
     const std::size_t cut = path.rfind('/');
     if (cut == std::string::npos) return ".";
     return path.substr(0, cut == 0 ? 1 : cut);
+}
+
+namespace {
+
+// Flushes the directory that holds `path`, so that a rename inside it is on
+// the device. The output is complete and in place by then, so a directory
+// that cannot be flushed changes nothing the caller can act on.
+void flush_directory_of(const std::string& path) {
+    const int fd = open_retrying(directory_of(path).c_str(), O_RDONLY | O_DIRECTORY);
+    if (fd < 0) return;
+    ::fsync(fd);
+    ::close(fd);
+}
+
+// Renames without replacing: renameat2's RENAME_NOREPLACE where the system and
+// the file system have it, else a second name made by link(2), which never
+// replaces either, and the first one removed.
+IoStatus rename_no_replace(const std::string& from, const std::string& to) {
+#ifdef RENAME_NOREPLACE
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return last_failure();
+#endif
+    if (::link(from.c_str(), to.c_str()) != 0) return last_failure();
+    ::unlink(from.c_str());
+    return {};
+}
+
+}  // namespace
+
+IoStatus create_new_file(const std::string& path) {
+    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) return last_failure();
+    ::close(fd);
+    return {};
+}
+
+IoStatus flush_to_device(const std::string& path) {
+    const int fd = open_retrying(path.c_str(), O_WRONLY);
+    if (fd < 0) return last_failure();
+    int result;
+    do {
+        result = ::fsync(fd);
+    } while (result != 0 && errno == EINTR);
+    const IoStatus status = result == 0 ? IoStatus{} : last_failure();
+    if (::close(fd) != 0 && status.ok()) return last_failure();
+    return status;
+}
+
+IoStatus rename_into_place(const std::string& from, const std::string& to, bool replace) {
+    const IoStatus renamed = !replace                                  ? rename_no_replace(from, to)
+                             : ::rename(from.c_str(), to.c_str()) == 0 ? IoStatus{}
+                                                                       : last_failure();
+    if (renamed.ok()) flush_directory_of(to);
+    return renamed;
 }
 
 }  // namespace qivpak

@@ -1,10 +1,11 @@
-// file_win.cpp - the Windows half of the file wrapper: handles, positional I/O, delete-on-close temporaries
+// file_win.cpp - the Windows half of the file wrapper: handles, positional I/O, delete-on-close temporaries, renames
 #include "io/file.hpp"
 
 #include "io/utf16_win.hpp"
 
 #include <algorithm>
 #include <cstdio>
+#include <system_error>
 #include <utility>
 #include <windows.h>
 
@@ -49,6 +50,30 @@ HANDLE create(const std::string& path, DWORD access, DWORD disposition, DWORD fl
     return ::CreateFileW(utf8_to_utf16(path).c_str(), access, share, nullptr, disposition, flags, nullptr);
 }
 
+// Whether the system's error code says that a file of the name exists.
+bool names_a_file_that_exists(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
+
+// The failure of the call that just failed, from GetLastError, in the
+// system's words without the line end they come with.
+IoStatus last_failure() {
+    const DWORD error = ::GetLastError();
+    std::string reason = std::system_category().message(static_cast<int>(error));
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) reason.pop_back();
+    return IoStatus::failed(std::move(reason), names_a_file_that_exists(error));
+}
+
+// An open handle (or INVALID_HANDLE_VALUE), closed when it goes.
+struct Handle {
+    explicit Handle(HANDLE opened) : handle(opened) {}
+    ~Handle() {
+        if (handle != INVALID_HANDLE_VALUE) ::CloseHandle(handle);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+
+    const HANDLE handle;
+};
+
 }  // namespace
 
 std::optional<File> File::open(const std::string& path, Mode mode) {
@@ -87,7 +112,7 @@ std::optional<File> File::temporary_in(const std::string& directory) {
         HANDLE handle = ::CreateFileW(utf8_to_utf16(dir + name).c_str(), GENERIC_READ | GENERIC_WRITE | DELETE,
                                       FILE_SHARE_DELETE, nullptr, CREATE_NEW, flags, nullptr);
         if (handle != INVALID_HANDLE_VALUE) return File(native_of(handle), true, false);
-        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return std::nullopt;
+        if (!names_a_file_that_exists(::GetLastError())) return std::nullopt;
     }
     return std::nullopt;
 }
@@ -163,6 +188,24 @@ std::string directory_of(const std::string& path) {
     // "\name" and "C:\name" are in a root, which keeps its separator.
     const bool root = cut == 0 || (cut == 2 && path[1] == ':');
     return path.substr(0, root ? cut + 1 : cut);
+}
+
+IoStatus create_new_file(const std::string& path) {
+    const Handle file{create(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL)};
+    return file.handle == INVALID_HANDLE_VALUE ? last_failure() : IoStatus{};
+}
+
+IoStatus flush_to_device(const std::string& path) {
+    const Handle file{create(path, GENERIC_WRITE, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL)};
+    if (file.handle == INVALID_HANDLE_VALUE) return last_failure();
+    return ::FlushFileBuffers(file.handle) ? IoStatus{} : last_failure();
+}
+
+IoStatus rename_into_place(const std::string& from, const std::string& to, bool replace) {
+    // MoveFileExW replaces nothing without MOVEFILE_REPLACE_EXISTING;
+    // WRITE_THROUGH returns only once the new name is on the device.
+    const DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
+    return ::MoveFileExW(utf8_to_utf16(from).c_str(), utf8_to_utf16(to).c_str(), flags) ? IoStatus{} : last_failure();
 }
 
 }  // namespace qivpak

@@ -2,12 +2,12 @@
 #include "io/interrupt.hpp"
 #include "io/permissions.hpp"
 #include "io/same_file.hpp"
+#include "io/terminal.hpp"
 #include "qiv/batch_display.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/failure.hpp"
 #include "qiv/paths.hpp"
 #include "qiv/pending_output.hpp"
-#include "qiv/platform.hpp"
 
 #include <qivpak/pack.hpp>
 
@@ -122,7 +122,7 @@ private:
 };
 
 int run_batch(const Batch& batch, Streams& io) {
-    keep_running_when_a_pipe_closes();
+    qivpak::keep_running_when_a_pipe_closes();
     std::error_code error;
     if (!batch.out_dir.empty() && !fs::is_directory(to_path(batch.out_dir)) &&
         !fs::create_directories(to_path(batch.out_dir), error)) {

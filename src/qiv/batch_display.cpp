@@ -1,7 +1,7 @@
 // batch_display.cpp - the lines, progress bars and summary table of qiv pack and qiv unpack
 #include "qiv/batch_display.hpp"
 
-#include "qiv/platform.hpp"
+#include "io/terminal.hpp"
 #include "qiv/text.hpp"
 
 #include <algorithm>
@@ -48,7 +48,7 @@ std::string size_cell(const std::optional<std::uint64_t>& bytes) { return bytes 
 }  // namespace
 
 BatchDisplay::BatchDisplay(Streams& io, std::size_t count, bool packing)
-    : io_(io), count_(count), packing_(packing), columns_(io.out_is_terminal ? terminal_columns(io.out) : 0) {}
+    : io_(io), count_(count), packing_(packing), columns_(io.out_is_terminal ? qivpak::terminal_columns(io.out) : 0) {}
 
 std::string BatchDisplay::counter(std::size_t index) const {
     return "[" + std::to_string(index + 1) + "/" + std::to_string(count_) + "]";

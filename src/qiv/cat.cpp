@@ -1,8 +1,8 @@
 // cat.cpp - qiv cat: the plain image, or a byte range of it, to standard output
 #include "io/interrupt.hpp"
+#include "io/terminal.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/failure.hpp"
-#include "qiv/platform.hpp"
 
 #include <qivpak/reader.hpp>
 
@@ -64,7 +64,7 @@ int cat_command(const CatArgs& args, Streams& io) {
     }
     const std::uint64_t end = args.length ? args.offset + *args.length : size;
 
-    set_binary(io.out);
+    qivpak::set_binary(io.out);
     std::vector<std::uint8_t> buffer(kChunk);
     // Reads end on the chunk grid, so that after the first every frame is
     // inflated straight into the buffer.

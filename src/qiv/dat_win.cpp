@@ -5,6 +5,8 @@
 // reach the reader through a memory stream (SHCreateMemStream).
 #include "qiv/dat.hpp"
 
+#include "io/utf16_win.hpp"
+
 #include <windows.h>
 #include <shlwapi.h>
 #include <xmllite.h>
@@ -34,21 +36,12 @@ CreateXmlReaderFunction create_xml_reader() {
     return function;
 }
 
-std::string utf8(const WCHAR* text) {
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (length <= 1) return {};
-    std::string bytes(static_cast<std::size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, bytes.data(), length, nullptr, nullptr);
-    bytes.pop_back();  // the terminating zero
-    return bytes;
-}
-
 // The value of the current element's attribute `name`, "" when it has none.
 std::string attribute(IXmlReader& reader, const WCHAR* name) {
     const WCHAR* value = nullptr;
     std::string text;
     if (reader.MoveToAttributeByName(name, nullptr) == S_OK && reader.GetValue(&value, nullptr) == S_OK && value)
-        text = utf8(value);
+        text = qivpak::utf16_to_utf8(value);
     reader.MoveToElement();
     return text;
 }

@@ -1,11 +1,10 @@
 // pending_output.cpp - temporary outputs: a fresh hidden name, the flush, the rename, the removal
 #include "qiv/pending_output.hpp"
 
+#include "io/file.hpp"
 #include "qiv/paths.hpp"
-#include "qiv/platform.hpp"
 
 #include <random>
-#include <system_error>
 #include <utility>
 
 namespace qiv {
@@ -26,30 +25,29 @@ std::string random_suffix() {
 PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_path)) {
     const std::string name = to_utf8(to_path(final_).filename());
     const std::string folder = final_.substr(0, final_.size() - name.size());
-    FileOutcome created;
+    qivpak::IoStatus created;
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_ = folder + "." + name + ".part-" + random_suffix();
-        created = create_new_file(temp_);
-        if (!created.name_taken) break;
+        created = qivpak::create_new_file(temp_);
+        if (!created.name_taken()) break;
     }
-    if (!created.ok) {
+    if (!created.ok()) {
         temp_.clear();
-        throw InputFailed("cannot create a temporary file beside " + final_ + ": " + created.reason);
+        throw InputFailed("cannot create a temporary file beside " + final_ + ": " + created.reason());
     }
 }
 
 PendingOutput::~PendingOutput() {
     if (placed_ || temp_.empty()) return;
-    std::error_code ignored;
-    std::filesystem::remove(to_path(temp_), ignored);
+    qivpak::remove_file(temp_);
 }
 
 void PendingOutput::put_in_place(bool replace) {
-    const FileOutcome flushed = flush_to_device(temp_);
-    if (!flushed.ok) throw InputFailed("cannot write " + final_ + " to the device: " + flushed.reason);
-    const FileOutcome renamed = rename_into_place(temp_, final_, replace);
-    if (renamed.name_taken && !replace) throw InputFailed(final_ + " appeared meanwhile and is left as it is");
-    if (!renamed.ok) throw InputFailed("cannot rename the finished output to " + final_ + ": " + renamed.reason);
+    const qivpak::IoStatus flushed = qivpak::flush_to_device(temp_);
+    if (!flushed.ok()) throw InputFailed("cannot write " + final_ + " to the device: " + flushed.reason());
+    const qivpak::IoStatus renamed = qivpak::rename_into_place(temp_, final_, replace);
+    if (renamed.name_taken() && !replace) throw InputFailed(final_ + " appeared meanwhile and is left as it is");
+    if (!renamed.ok()) throw InputFailed("cannot rename the finished output to " + final_ + ": " + renamed.reason());
     placed_ = true;
 }
 

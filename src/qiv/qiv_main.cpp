@@ -1,8 +1,8 @@
 // qiv_main.cpp - process entry of qiv: the command line in UTF-8, interruptions recorded, the exit status
 #include "io/args.hpp"
 #include "io/interrupt.hpp"
+#include "io/terminal.hpp"
 #include "qiv/commands.hpp"
-#include "qiv/platform.hpp"
 
 #include <cstdio>
 #include <exception>
@@ -11,7 +11,7 @@ int main(int argc, char** argv) {
     try {
         const std::vector<std::string> args = qivpak::command_line_args(argc, argv);
         qivpak::install_interrupt_handlers();
-        qiv::Streams io{stdout, stderr, qiv::is_terminal(stdout)};
+        qiv::Streams io{stdout, stderr, qivpak::is_terminal(stdout)};
         const int status = qiv::run_qiv(args, io);
         // Interrupted: what the command made is cleaned up; end as the system ends
         // a program by that signal, so the shell sees how it ended.

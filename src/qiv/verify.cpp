@@ -7,7 +7,6 @@
 #include "qiv/image_hash.hpp"
 #include "qiv/json.hpp"
 #include "qiv/paths.hpp"
-#include "qiv/platform.hpp"
 
 #include <qivpak/pack.hpp>
 #include <qivpak/reader.hpp>

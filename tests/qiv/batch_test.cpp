@@ -1,5 +1,4 @@
-// batch_test.cpp - qiv pack and qiv unpack: command lines with their output, qivpak's bytes, Ctrl-C, finishing outputs
-#include "qiv/platform.hpp"
+// batch_test.cpp - qiv pack and qiv unpack: command lines with their output, qivpak's bytes, Ctrl-C
 #include "support/container.hpp"
 
 #include <gtest/gtest.h>
@@ -186,25 +185,6 @@ TEST(Batch, CtrlCKeepsTheFinishedOutputAndLeavesNothingOfTheCurrentOne) {
     Parsed parsed;
     ASSERT_EQ(parse_container(read_file(dir / "a.qiv"), 9, parsed), "");
     EXPECT_TRUE(parsed.image == kImage);
-}
-
-// The steps that finish an output, in-process: a new name never takes the place of a file, a rename
-// without replacing leaves both files as they were, and one with replacing puts the new file in place.
-TEST(Batch, FinishingAnOutputReplacesAFileOnlyWhenAskedTo) {
-    TempDir dir;
-    const std::string temp = (dir / "temp").string(), final_name = (dir / "final").string();
-    write_file(dir / "final", "good\n");
-    EXPECT_TRUE(qiv::create_new_file(final_name).name_taken);
-    ASSERT_TRUE(qiv::create_new_file(temp).ok);
-    write_file(dir / "temp", "new\n");
-    EXPECT_TRUE(qiv::flush_to_device(temp).ok);
-    const qiv::FileOutcome refused = qiv::rename_into_place(temp, final_name, false);
-    EXPECT_TRUE(!refused.ok && refused.name_taken);
-    EXPECT_EQ(read_text(dir / "final"), "good\n");
-    EXPECT_TRUE(qiv::rename_into_place(temp, final_name, true).ok);
-    EXPECT_EQ(dir.files(), std::set<std::string>{"final"});
-    EXPECT_EQ(read_text(dir / "final"), "new\n");
-    EXPECT_FALSE(qiv::flush_to_device(temp).ok);  // gone
 }
 
 }  // namespace
