@@ -27,10 +27,14 @@ struct OpenImage {
     std::uint32_t size = 0;
 };
 
-// The image to pack, with its size: one that cannot be opened, or whose size
-// cannot be told, is refused as unopenable; one too large for the header's 32
-// bits as too large.
+// The image to pack, with its size (a drive's: its medium's): one that is no
+// regular file or block device is refused as such; one that cannot be
+// opened, or whose size cannot be told, as unopenable; one too large for the
+// header's 32 bits as too large.
 OpenImage open_image(const std::string& path) {
+    // Only a file or a drive has a size to pack up to; a pipe would also block the open.
+    const InputKind kind = input_kind(path);
+    if (kind == InputKind::other) throw RunError{Fault::image_not_a_file};
     std::optional<File> file = File::open(path, File::Mode::read);
     if (!file) throw RunError{Fault::open_image};
     const std::optional<std::uint64_t> size = file->stat_size();
@@ -53,7 +57,7 @@ NcPlan plan_areas(OpenImage& image, const PackOptions& options, const std::strin
 }
 
 // A stop asked for after the last frame still ends the run: until the caller
-// has the result, the output is not finished.
+// has the result, the output is not finished. Asked after a failure too.
 void check_stop(Reporter& reporter) {
     if (reporter.should_stop()) throw Stopped();
 }
@@ -88,6 +92,7 @@ PackResult pack_file(const std::string& image_path, const std::string& container
         }
         return result;
     } catch (const RunError& error) {
+        check_stop(reporter);  // a call an interruption cut short is the stop, not a fault of the files
         throw Error(fault_text(error, image_path, container_path));
     }
 }
@@ -106,6 +111,7 @@ void unpack_file(const std::string& container_path, const std::string& image_pat
         if (!image.close()) throw RunError{Fault::write_image};
         check_stop(reporter);
     } catch (const RunError& error) {
+        check_stop(reporter);  // a call an interruption cut short is the stop, not a fault of the files
         // A damaged container is refused as the reader refuses it, naming the frame.
         if (error.fault == Fault::damaged_container)
             throw QivFormatError(error.container, fault_text(error, container_path, image_path), error.frame);

@@ -18,6 +18,8 @@ std::string container_fault_text(ContainerFault fault, const std::string& path) 
 std::string fault_text(const RunError& error, const std::string& input, const std::string& output) {
     switch (error.fault) {
     case Fault::open_image: return "Error: cannot open input file " + input;
+    case Fault::image_not_a_file:
+        return "Error: input file " + input + " is not a regular file or a disc drive";
     case Fault::image_too_large: return "Error: input file " + input + " is larger than 4294967295 bytes";
     case Fault::read_image: return "Error: cannot read input file " + input;
     case Fault::analyze_image: return "Error analyzing input file " + input + ".";

@@ -12,6 +12,7 @@ namespace qivpak {
 // words the failure (events/messages.hpp) with the file names.
 enum class Fault {
     open_image,           // the image to pack cannot be opened, or its size cannot be told
+    image_not_a_file,     // the image to pack is no regular file or block device (a pipe, a folder, /dev/zero)
     image_too_large,      // the image to pack is larger than the format can describe
     read_image,           // the image to pack delivers fewer bytes than its size
     analyze_image,        // a frame could not be read or compressed during the analysis

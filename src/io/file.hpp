@@ -106,7 +106,8 @@ public:
     // Size of the file in bytes, queued writes included; 0 when it cannot be
     // told (a caller to whom that matters asks stat_size).
     std::uint64_t size() const override;
-    // The size the system gives for the file, without queued writes;
+    // The size the system gives for the file, without queued writes: for a
+    // disc drive or another block device the size of its medium (POSIX);
     // std::nullopt when it cannot be told.
     std::optional<std::uint64_t> stat_size() const;
 
@@ -134,6 +135,13 @@ private:
     static constexpr std::size_t BUFFER_SIZE = 1 << 18;
     static constexpr std::size_t DIRECT_SIZE = 1 << 16;
 };
+
+// What a path names, as far as reading it as an image goes: a regular file;
+// a block device (a disc drive, a loop device: POSIX), read as one of its
+// size; anything else (a folder, a pipe, a terminal, /dev/zero, a socket),
+// which has no size to read up to; or nothing that can be looked at.
+enum class InputKind { regular, block_device, other, unknown };
+InputKind input_kind(const std::string& path);
 
 // Removes the file `path` (UTF-8). false when it could not be removed.
 bool remove_file(const std::string& path);

@@ -1,13 +1,19 @@
 // file_posix.cpp - the POSIX half of the file wrapper: descriptors, pread, nameless temporary files, renames
 #include "io/file.hpp"
 
+#include "io/interrupt.hpp"
+
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2 and RENAME_NOREPLACE, where the C library has them
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <linux/fs.h>  // BLKGETSIZE64
+#endif
 #include <utility>
 
 namespace qivpak {
@@ -17,10 +23,16 @@ namespace {
 int fd_of(std::intptr_t native) { return static_cast<int>(native); }
 
 // Opens `path` as open(2) does, never inherited by a program started later,
-// again when a signal interrupts the call.
+// again when a signal interrupts the call, unless it was an interruption
+// (SIGINT, SIGTERM, SIGHUP): then the open fails, so that a run blocked on a
+// pipe or a slow device ends at once. Every retry loop below does the same.
 int open_retrying(const char* path, int flags, mode_t mode = 0) {
     int fd;
     do {
+        if (pending_interrupt() != 0) {  // arrived before the call: it could block for good
+            errno = EINTR;
+            return -1;
+        }
         fd = ::open(path, flags | O_CLOEXEC, mode);
     } while (fd < 0 && errno == EINTR);
     return fd;
@@ -69,7 +81,7 @@ std::size_t File::read_full(void* buf, std::size_t len) {
     std::size_t done = 0;
     while (done < len) {
         ssize_t got = ::read(fd_of(native_), out + done, len - done);
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EINTR && pending_interrupt() == 0) continue;
         if (got <= 0) break;
         done += static_cast<std::size_t>(got);
     }
@@ -81,7 +93,7 @@ std::size_t File::read_at(std::uint64_t offset, void* buf, std::size_t len) {
     std::size_t done = 0;
     while (done < len) {
         ssize_t got = ::pread(fd_of(native_), out + done, len - done, static_cast<off_t>(offset + done));
-        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && errno == EINTR && pending_interrupt() == 0) continue;
         if (got <= 0) break;
         done += static_cast<std::size_t>(got);
     }
@@ -91,7 +103,7 @@ std::size_t File::read_at(std::uint64_t offset, void* buf, std::size_t len) {
 bool File::write_direct(const unsigned char* data, std::size_t len) {
     while (len > 0) {
         ssize_t put = ::write(fd_of(native_), data, len);
-        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno == EINTR && pending_interrupt() == 0) continue;
         if (put <= 0) {
             failed_ = true;
             return false;
@@ -106,7 +118,7 @@ bool File::write_at(std::uint64_t offset, const void* buf, std::size_t len) {
     const auto* data = static_cast<const unsigned char*>(buf);
     while (len > 0) {
         const ssize_t put = ::pwrite(fd_of(native_), data, len, static_cast<off_t>(offset));
-        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && errno == EINTR && pending_interrupt() == 0) continue;
         if (put <= 0) return false;
         data += put;
         offset += static_cast<std::uint64_t>(put);
@@ -119,7 +131,7 @@ bool File::truncate(std::uint64_t size) {
     int rc;
     do {
         rc = ::ftruncate(fd_of(native_), static_cast<off_t>(size));
-    } while (rc != 0 && errno == EINTR);
+    } while (rc != 0 && errno == EINTR && pending_interrupt() == 0);
     return rc == 0;
 }
 
@@ -137,7 +149,21 @@ bool File::seek(std::uint64_t position) {
 std::optional<std::uint64_t> File::stat_size() const {
     struct stat st{};
     if (native_ == NO_FILE || ::fstat(fd_of(native_), &st) != 0 || st.st_size < 0) return std::nullopt;
+    if (S_ISBLK(st.st_mode)) {  // its stat size is 0: the medium's size comes from the driver
+#ifdef BLKGETSIZE64
+        std::uint64_t bytes = 0;
+        if (::ioctl(fd_of(native_), BLKGETSIZE64, &bytes) == 0) return bytes;
+#endif
+        return std::nullopt;
+    }
     return static_cast<std::uint64_t>(st.st_size);
+}
+
+InputKind input_kind(const std::string& path) {
+    struct stat st{};
+    if (::stat(path.c_str(), &st) != 0) return InputKind::unknown;
+    if (S_ISREG(st.st_mode)) return InputKind::regular;
+    return S_ISBLK(st.st_mode) ? InputKind::block_device : InputKind::other;
 }
 
 bool remove_file(const std::string& path) { return ::unlink(path.c_str()) == 0; }
@@ -188,7 +214,7 @@ IoStatus flush_to_device(const std::string& path) {
     int result;
     do {
         result = ::fsync(fd);
-    } while (result != 0 && errno == EINTR);
+    } while (result != 0 && errno == EINTR && pending_interrupt() == 0);
     const IoStatus status = result == 0 ? IoStatus{} : last_failure();
     if (::close(fd) != 0 && status.ok()) return last_failure();
     return status;

@@ -178,6 +178,20 @@ std::optional<std::uint64_t> File::stat_size() const {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+InputKind input_kind(const std::string& path) {
+    // Devices (\\.\D:, pipes, NUL, CON) are refused, not read as images: a volume must be read in
+    // whole sectors, and the others have no size.
+    if (path.starts_with("\\\\.\\") || path.starts_with("//./")) return InputKind::other;
+    HANDLE handle = ::CreateFileW(utf8_to_utf16(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return InputKind::unknown;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool disk_file = ::GetFileType(handle) == FILE_TYPE_DISK && ::GetFileInformationByHandle(handle, &info) &&
+                           (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+    ::CloseHandle(handle);
+    return disk_file ? InputKind::regular : InputKind::other;
+}
+
 bool remove_file(const std::string& path) { return ::DeleteFileW(utf8_to_utf16(path).c_str()) != 0; }
 
 std::string directory_of(const std::string& path) {

@@ -114,3 +114,50 @@ TEST(LateSignal, BeforeFinishedRemovesTheOutputAndAfterItKeepsIt) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run blocked in a call (opening a pipe nobody writes) ends within a second of a signal, however
+// early the signal comes, with no output left behind; a pipe or /dev/zero to pack is refused at once.
+TEST(Signal, EndsARunBlockedInACallAndRefusesWhatHasNoSize) {
+    TempDir dir;
+    ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const std::string not_a_file = " is not a regular file or a disc drive\n";
+    for (const char* input : {"fifo", "/dev/zero"}) {
+        const ProcessResult r = run_tool(dir, {input, "out"});
+        EXPECT_EQ(r.out, kBanner + "Error: input file " + input + not_a_file) << input;
+        EXPECT_EQ(r.status, 255);
+    }
+    const std::pair<std::vector<std::string>, bool> rows[] = {
+        {{QIVPAK_BINARY, "-d", "fifo", "out"}, false},
+        {{QIV_TEST_BINARY, "unpack", "fifo"}, true},  // its temporary output is removed too
+    };
+    for (const auto& [args, is_qiv] : rows) {
+        SCOPED_TRACE(args[1]);
+        if (args[0].empty()) continue;  // qiv is not built
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            const int null = open("/dev/null", O_WRONLY);
+            if (null >= 0 && dup2(null, 1) == 1 && dup2(null, 2) == 2 && chdir(dir.path.c_str()) == 0)
+                execv(argv[0], argv.data());
+            _exit(127);
+        }
+        // SIGINT every 50 ms from the start: whether it finds the open under way or not yet begun.
+        int status = -1;
+        int waited_ms = 0;
+        for (; waitpid(pid, &status, WNOHANG) == 0 && waited_ms < 5000; waited_ms += 50) {
+            kill(pid, SIGINT);
+            usleep(50000);
+        }
+        if (waited_ms >= 5000) kill(pid, SIGKILL), waitpid(pid, &status, 0);
+        EXPECT_LT(waited_ms, 1000);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status;
+        EXPECT_EQ(dir.files(), (std::set<std::string>{"fifo"})) << (is_qiv ? "qiv" : "qivpak");
+    }
+}
+
+}  // namespace

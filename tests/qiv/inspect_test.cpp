@@ -157,7 +157,7 @@ struct Library {
         write_file(dir / "short-sha1.dat",
                    std::string("<datafile><game name=\"Z\"><rom name=\"z.iso\" size=\"20000\" "
                                "sha1=\"9bd7c3d157e82753fd2bf3a9df26bea49bc29ca\"/></game></datafile>"));
-        write_file(dir / "nul.dat", std::string("<datafile></datafile>\n\0garbage", 30));
+        write_file(dir / "zero-byte.dat", std::string("<datafile></datafile>\n\0garbage", 30));
         write_file(dir / "two-roots.dat", std::string("<datafile></datafile><datafile></datafile>"));
         write_file(dir / "trailing.dat", std::string("<datafile></datafile>garbage"));
     }
@@ -238,7 +238,7 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
          "", 0},
         {{"verify", "--dat", "short-sha1.dat", "zeros.qiv"}, "",
          "qiv: short-sha1.dat: not a DAT file: game \"Z\", rom \"z.iso\": the sha1 is not 40 hex digits\n", 1},
-        {{"verify", "--dat", "nul.dat", "zeros.qiv"}, "", "qiv: nul.dat: not a DAT file: a NUL byte (at byte 22)\n", 1},
+        {{"verify", "--dat", "zero-byte.dat", "zeros.qiv"}, "", "qiv: zero-byte.dat: not a DAT file: a NUL byte (at byte 22)\n", 1},
 #ifndef _WIN32
         {{"verify", "--dat", "two-roots.dat", "zeros.qiv"}, "",
          "qiv: two-roots.dat: not a DAT file: a second document element <datafile>\n", 1},
