@@ -140,3 +140,27 @@ TEST(BatchPosix, OutputsAreNeverMoreReadableThanTheirInputAndQivKeepsModeAndTime
 }
 
 }  // namespace
+
+namespace {
+
+// A drive is packed at its medium's size, to the very bytes of packing its image file (needs root for a
+// loop device; skipped where none can be made).
+TEST(BatchPosix, ADriveIsPackedAsItsImageFileIs) {
+    TempDir dir;
+    write_file(dir / "disc.img", make_image("tnz", 256 * kFrame, 3));
+    const ProcessOptions here{dir.path.string(), {}, 60, {}};
+    const ProcessResult attached = run_process({"/usr/bin/env", "losetup", "-f", "--show", "disc.img"}, here);
+    if (attached.status != 0) GTEST_SKIP() << "skipped: no loop device can be made here: " << attached.err;
+    const std::string device = attached.out.substr(0, attached.out.find('\n'));
+    struct Detach {
+        std::string device;
+        ~Detach() { run_process({"/usr/bin/env", "losetup", "-d", device}, {}); }
+    } detach{device};
+    ASSERT_EQ(run_tool(dir, {"disc.img", "file.qiv"}).status, 0);
+    ASSERT_EQ(run_tool(dir, {device, "drive.qiv"}).status, 0);
+    EXPECT_TRUE(read_file(dir / "drive.qiv") == read_file(dir / "file.qiv"));
+    ASSERT_EQ(run_process({QIV_BINARY, "pack", device, "-o", "out"}, here).status, 0);
+    EXPECT_TRUE(read_file(dir / "out" / (fs::path(device).filename().string() + ".qiv")) == read_file(dir / "file.qiv"));
+}
+
+}  // namespace
