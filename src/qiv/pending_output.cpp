@@ -20,6 +20,17 @@ std::string random_suffix() {
     return suffix;
 }
 
+// The output's name as the temporary name holds it: whole when the temporary
+// name ("." + it + ".part-XXXXXX", 13 bytes more) still fits the 255 bytes a
+// file name may have, else cut to its first 240 bytes, at a character's start.
+std::string name_part(const std::string& name) {
+    constexpr std::size_t MAX_PART = 240;
+    if (name.size() <= MAX_PART) return name;
+    std::size_t cut = MAX_PART;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;  // not inside a UTF-8 sequence
+    return name.substr(0, cut);
+}
+
 }  // namespace
 
 PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_path)) {
@@ -27,7 +38,7 @@ PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_pa
     const std::string folder = final_.substr(0, final_.size() - name.size());
     qivpak::IoStatus created;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_ = folder + "." + name + ".part-" + random_suffix();
+        temp_ = folder + "." + name_part(name) + ".part-" + random_suffix();
         created = qivpak::create_new_file(temp_);
         if (!created.name_taken()) break;
     }

@@ -164,3 +164,25 @@ TEST(BatchPosix, ADriveIsPackedAsItsImageFileIs) {
 }
 
 }  // namespace
+
+namespace {
+
+// Outputs whose names take all 255 bytes a name may have, in ASCII and in characters of 3 bytes.
+TEST(BatchPosix, OutputsOfTheLongestNamesAreMade) {
+    std::string cjk = "a";
+    for (int i = 0; i < 83; ++i) cjk += "\xe6\x97\xa5";  // 250 bytes
+    for (const std::string& stem : {std::string(251, 'n'), cjk}) {
+        SCOPED_TRACE(stem.size());
+        TempDir dir;
+        write_file(dir / (stem + ".iso"), make_image("tz", 20000, 1));
+        const ProcessOptions here{dir.path.string(), {}, 60, {}};
+        const ProcessResult packed = run_process({QIV_BINARY, "pack", stem + ".iso", "-o", "out"}, here);
+        EXPECT_EQ(std::pair(packed.status, packed.err), std::pair(0, std::string()));
+        const ProcessResult unpacked = run_process({QIV_BINARY, "unpack", "out/" + stem + ".qiv", "-o", "back"}, here);
+        EXPECT_EQ(std::pair(unpacked.status, unpacked.err), std::pair(0, std::string()));
+        EXPECT_EQ(dir.files(), (std::set<std::string>{stem + ".iso", "out", "out/" + stem + ".qiv", "back",
+                                                      "back/" + stem + ".iso"}));
+    }
+}
+
+}  // namespace
