@@ -2,6 +2,8 @@
 #pragma once
 
 #include <stdexcept>
+#include <string>
+#include <utility>
 
 namespace qivpak {
 
@@ -10,7 +12,16 @@ namespace qivpak {
 // failure, without its final newline, for instance
 // "Input is not a valid QIV file." or "Error: cannot open input file disc.iso".
 class Error : public std::runtime_error {
-    using runtime_error::runtime_error;
+public:
+    explicit Error(const std::string& message, std::string reason = {})
+        : runtime_error(message), reason_(std::move(reason)) {}
+    // The system's words for what failed beneath the message, where the
+    // message is the tool's own and does not say it ("No space left on
+    // device" under "I/O write error."); empty when there is none.
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string reason_;
 };
 
 // Thrown by pack() and unpack() when their should_stop callback said so:

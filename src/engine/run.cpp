@@ -62,17 +62,25 @@ void check_stop(Reporter& reporter) {
     if (reporter.should_stop()) throw Stopped();
 }
 
+// The system's words for a failed write of the output, which the tool's own
+// message ("I/O write error.") does not give; empty for other failures.
+std::string write_reason(const RunError& error, const std::optional<File>& output) {
+    const bool write = error.fault == Fault::write_container || error.fault == Fault::write_image;
+    return write && output ? output->failure() : std::string();
+}
+
 }  // namespace
 
 PackResult pack_file(const std::string& image_path, const std::string& container_path, const PackOptions& requested,
                      Reporter& reporter) {
     const PackOptions options = normalize(requested);
+    std::optional<File> output;  // held here so that a failed write can still say why
     try {
         if (same_existing_file(image_path, container_path)) throw RunError{Fault::output_is_input};
         reporter.paths_checked();
         OpenImage image = open_image(image_path);
         NcPlan plan = plan_areas(image, options, container_path, reporter);
-        File container = create_output(container_path, Fault::create_container);
+        File& container = output.emplace(create_output(container_path, Fault::create_container));
         restrict_reading_to(container_path, image_path);  // a private image never packs to a public container
         reporter.output_created();
         compress_file(image.file, image.size, container, plan, {options.level, options.threads}, reporter);
@@ -93,18 +101,19 @@ PackResult pack_file(const std::string& image_path, const std::string& container
         return result;
     } catch (const RunError& error) {
         check_stop(reporter);  // a call an interruption cut short is the stop, not a fault of the files
-        throw Error(fault_text(error, image_path, container_path));
+        throw Error(fault_text(error, image_path, container_path), write_reason(error, output));
     }
 }
 
 void unpack_file(const std::string& container_path, const std::string& image_path, unsigned threads,
                  Reporter& reporter) {
+    std::optional<File> output;  // held here so that a failed write can still say why
     try {
         if (same_existing_file(container_path, image_path)) throw RunError{Fault::image_is_container};
         reporter.paths_checked();
         std::optional<File> container = File::open(container_path, File::Mode::read);
         if (!container) throw RunError{Fault::open_container};
-        File image = create_output(image_path, Fault::create_image);
+        File& image = output.emplace(create_output(image_path, Fault::create_image));
         restrict_reading_to(image_path, container_path);
         reporter.output_created();
         decompress_file(*container, image, threads, reporter);
@@ -115,7 +124,7 @@ void unpack_file(const std::string& container_path, const std::string& image_pat
         // A damaged container is refused as the reader refuses it, naming the frame.
         if (error.fault == Fault::damaged_container)
             throw QivFormatError(error.container, fault_text(error, container_path, image_path), error.frame);
-        throw Error(fault_text(error, container_path, image_path));
+        throw Error(fault_text(error, container_path, image_path), write_reason(error, output));
     }
 }
 

@@ -13,6 +13,7 @@ File::File(Native native, bool writable, bool crlf) : native_(native), crlf_(crl
 File::File(File&& other) noexcept
     : native_(std::exchange(other.native_, NO_FILE)),
       failed_(other.failed_),
+      failure_(other.failure_.load()),
       crlf_(other.crlf_),
       append_(other.append_),
       regular_(other.regular_),
@@ -24,6 +25,7 @@ File& File::operator=(File&& other) noexcept {
         close();
         native_ = std::exchange(other.native_, NO_FILE);
         failed_ = other.failed_;
+        failure_ = other.failure_.load();
         crlf_ = other.crlf_;
         append_ = other.append_;
         regular_ = other.regular_;
@@ -74,6 +76,16 @@ bool File::close() {
     if (!close_native()) ok = false;
     if (!ok) failed_ = true;
     return ok;
+}
+
+void File::note_failure(int code) {
+    int none = 0;
+    failure_.compare_exchange_strong(none, code);
+}
+
+std::string File::failure() const {
+    const int code = failure_.load();
+    return code == 0 ? std::string() : reason_of(code);
 }
 
 std::uint64_t File::size() const { return stat_size().value_or(0) + pending_.size(); }

@@ -1,6 +1,7 @@
 // file.hpp - one open file with 64-bit positions and exact read/write contracts
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -103,6 +104,10 @@ public:
     bool write_at(std::uint64_t offset, const void* buf, std::size_t len) override;
     bool truncate(std::uint64_t size) override;
 
+    // The system's words for the first write that failed ("No space left on
+    // device"); empty when none did, or the system gave no reason.
+    std::string failure() const;
+
     // Size of the file in bytes, queued writes included; 0 when it cannot be
     // told (a caller to whom that matters asks stat_size).
     std::uint64_t size() const override;
@@ -126,7 +131,13 @@ private:
     bool close_native();
 
     Native native_ = NO_FILE;
+    // Records the system's error number of a failed write, unless one is recorded already.
+    void note_failure(int code);
+    // The system's words for an error number (errno, or GetLastError on Windows).
+    static std::string reason_of(int code);
+
     bool failed_ = false;                  // a write or flush went wrong
+    std::atomic<int> failure_{0};          // the first failed write's error number; 0: none (write_at is concurrent)
     bool crlf_ = false;                    // write_all turns "\n" into "\r\n" (text modes on Windows)
     bool append_ = false;                  // every write goes to the end (Windows; POSIX asks the descriptor)
     bool regular_ = false;                 // a regular file (not a pipe, terminal or device)

@@ -105,6 +105,7 @@ bool File::write_direct(const unsigned char* data, std::size_t len) {
         ssize_t put = ::write(fd_of(native_), data, len);
         if (put < 0 && errno == EINTR && pending_interrupt() == 0) continue;
         if (put <= 0) {
+            note_failure(put < 0 ? errno : EIO);
             failed_ = true;
             return false;
         }
@@ -119,7 +120,10 @@ bool File::write_at(std::uint64_t offset, const void* buf, std::size_t len) {
     while (len > 0) {
         const ssize_t put = ::pwrite(fd_of(native_), data, len, static_cast<off_t>(offset));
         if (put < 0 && errno == EINTR && pending_interrupt() == 0) continue;
-        if (put <= 0) return false;
+        if (put <= 0) {
+            note_failure(put < 0 ? errno : EIO);
+            return false;
+        }
         data += put;
         offset += static_cast<std::uint64_t>(put);
         len -= static_cast<std::size_t>(put);
@@ -134,6 +138,8 @@ bool File::truncate(std::uint64_t size) {
     } while (rc != 0 && errno == EINTR && pending_interrupt() == 0);
     return rc == 0;
 }
+
+std::string File::reason_of(int code) { return std::strerror(code); }
 
 bool File::close_native() {
     return ::close(fd_of(std::exchange(native_, NO_FILE))) == 0 || errno == EINTR;

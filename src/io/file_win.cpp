@@ -55,11 +55,16 @@ bool names_a_file_that_exists(DWORD error) { return error == ERROR_FILE_EXISTS |
 
 // The failure of the call that just failed, from GetLastError, in the
 // system's words without the line end they come with.
-IoStatus last_failure() {
-    const DWORD error = ::GetLastError();
+// The system's words for an error code, without the line end they come with.
+std::string words_of(DWORD error) {
     std::string reason = std::system_category().message(static_cast<int>(error));
     while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' ')) reason.pop_back();
-    return IoStatus::failed(std::move(reason), names_a_file_that_exists(error));
+    return reason;
+}
+
+IoStatus last_failure() {
+    const DWORD error = ::GetLastError();
+    return IoStatus::failed(words_of(error), names_a_file_that_exists(error));
 }
 
 // An open handle (or INVALID_HANDLE_VALUE), closed when it goes.
@@ -134,6 +139,7 @@ bool File::write_direct(const unsigned char* data, std::size_t len) {
         DWORD put = 0;
         const auto want = static_cast<DWORD>(std::min(len, kMaxChunk));
         if (!::WriteFile(handle_of(native_), data, want, &put, &where) || put == 0) {
+            note_failure(static_cast<int>(::GetLastError()));
             failed_ = true;
             return false;
         }
@@ -150,7 +156,10 @@ bool File::write_at(std::uint64_t offset, const void* buf, std::size_t len) {
         OVERLAPPED where = at_offset(offset);
         DWORD put = 0;
         const auto want = static_cast<DWORD>(std::min(len, kMaxChunk));
-        if (!::WriteFile(handle_of(native_), data, want, &put, &where) || put == 0) return false;
+        if (!::WriteFile(handle_of(native_), data, want, &put, &where) || put == 0) {
+            note_failure(static_cast<int>(::GetLastError()));
+            return false;
+        }
         data += put;
         offset += put;
         len -= put;
@@ -191,6 +200,8 @@ InputKind input_kind(const std::string& path) {
     ::CloseHandle(handle);
     return disk_file ? InputKind::regular : InputKind::other;
 }
+
+std::string File::reason_of(int code) { return words_of(static_cast<DWORD>(code)); }
 
 bool remove_file(const std::string& path) { return ::DeleteFileW(utf8_to_utf16(path).c_str()) != 0; }
 

@@ -99,6 +99,12 @@ private:
             // A damaged container names its frame, as verify and cat name it.
             const auto frame = failed_frame(failure);
             item.why = (frame ? "frame " + std::to_string(*frame) + ": " : std::string()) + failure.what();
+            // The system's reason, where the library's message does not say it ("No space left on device").
+            const auto* error = dynamic_cast<const qivpak::Error*>(&failure);
+            if (error && !error->reason().empty()) {
+                if (item.why.ends_with('.')) item.why.pop_back();
+                item.why += ": " + error->reason();
+            }
         }
         item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
