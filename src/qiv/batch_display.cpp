@@ -3,6 +3,7 @@
 
 #include "io/terminal.hpp"
 #include "qiv/text.hpp"
+#include "qiv/utf8.hpp"
 
 #include <algorithm>
 #include <array>
@@ -14,24 +15,6 @@ namespace {
 constexpr std::size_t kBarWidth = 20;  // characters between the brackets
 constexpr std::size_t kMinName = 16;   // columns of the name below which the bar is left out
 constexpr auto kRedrawEvery = std::chrono::milliseconds(200);
-
-// Columns a UTF-8 text takes on a terminal, taking every character as one column.
-std::size_t columns_of(const std::string& text) {
-    return static_cast<std::size_t>(
-        std::count_if(text.begin(), text.end(), [](char c) { return (static_cast<unsigned char>(c) & 0xC0) != 0x80; }));
-}
-
-// `text` in at most `width` columns: its end, after "...", when it is longer.
-std::string fit(const std::string& text, std::size_t width) {
-    if (columns_of(text) <= width) return text;
-    if (width <= 3) return "";
-    std::size_t start = text.size();
-    for (std::size_t kept = 0; kept < width - 3;) {
-        --start;
-        if ((static_cast<unsigned char>(text[start]) & 0xC0) != 0x80) ++kept;
-    }
-    return "..." + text.substr(start);
-}
 
 const char* stage_name(qivpak::Stage stage) {
     switch (stage) {
@@ -72,10 +55,10 @@ std::string BatchDisplay::ratio(const BatchItem& item) const {
 
 void BatchDisplay::started(std::size_t index, const BatchItem& item) {
     bar_counter_ = counter(index);
-    bar_name_ = item.input;
+    bar_name_ = shown(item.input);
     stage_.reset();
     if (io_.out_is_terminal) return;  // the bar shows it from the first progress on
-    std::fprintf(io_.out, "%s %s -> %s\n", bar_counter_.c_str(), item.input.c_str(), item.output.c_str());
+    std::fprintf(io_.out, "%s %s -> %s\n", bar_counter_.c_str(), shown(item.input).c_str(), shown(item.output).c_str());
     std::fflush(io_.out);
 }
 
@@ -113,7 +96,8 @@ void BatchDisplay::progress(const qivpak::Progress& progress) {
     if (counter_width + std::min(kMinName, columns_of(bar_name_)) + columns_of(status) > room)
         status = std::string(": ") + stage_name(progress.stage) + share + rate;
     const std::size_t fixed = counter_width + columns_of(status);
-    draw(bar_counter_ + " " + fit(bar_name_, room > fixed ? room - fixed : 0) + status);
+    // However narrow the terminal, the line is cut to it.
+    draw(cut_to(bar_counter_ + " " + fit_end(bar_name_, room > fixed ? room - fixed : 0) + status, room));
 }
 
 void BatchDisplay::draw(const std::string& line) {
@@ -137,7 +121,7 @@ void BatchDisplay::ended(std::size_t index, const BatchItem& item) {
         result = outcome_text(item) + ", " + size_cell(item.in_size) + " -> " + size_cell(item.out_size) + " (" +
                  ratio(item) + ") in " + clock_time(item.seconds.value_or(0));
         break;
-    case Outcome::skipped: result = "skipped, " + item.output + " exists (--force replaces it)"; break;
+    case Outcome::skipped: result = "skipped, " + shown(item.output) + " exists (--force replaces it)"; break;
     case Outcome::failed:
         result = "failed";  // why: on the error stream, and in the summary
         std::fflush(io_.out);
@@ -146,8 +130,8 @@ void BatchDisplay::ended(std::size_t index, const BatchItem& item) {
         break;
     default: result = outcome_text(item); break;
     }
-    std::fprintf(io_.out, "%s %s -> %s: %s\n", counter(index).c_str(), item.input.c_str(), item.output.c_str(),
-                 result.c_str());
+    std::fprintf(io_.out, "%s %s -> %s: %s\n", counter(index).c_str(), shown(item.input).c_str(),
+                 shown(item.output).c_str(), result.c_str());
     std::fflush(io_.out);
 }
 
@@ -158,8 +142,8 @@ void BatchDisplay::summary(const std::vector<BatchItem>& items) {
     std::array<std::size_t, 5> counts{};  // of each Outcome
     for (const BatchItem& item : items) {
         const bool done = item.outcome == Outcome::done;
-        rows.push_back({item.input, item.output, size_cell(item.in_size), size_cell(done ? item.out_size : std::nullopt),
-                        done ? ratio(item) : "-", item.seconds ? clock_time(*item.seconds) : "-", outcome_text(item)});
+        rows.push_back({shown(item.input), shown(item.output), size_cell(item.in_size), size_cell(done ? item.out_size : std::nullopt),
+                        done ? ratio(item) : "-", item.seconds ? clock_time(*item.seconds) : "-", shown(outcome_text(item))});
         ++counts[static_cast<std::size_t>(item.outcome)];
     }
     std::array<std::size_t, 7> widths{};

@@ -1,55 +1,16 @@
 // json.cpp - escaping and laying out qiv's JSON
 #include "qiv/json.hpp"
 
+#include "qiv/utf8.hpp"
+
 namespace qiv {
-
-namespace {
-
-// The length of the valid UTF-8 sequence that starts text[at] (2 to 4), or 0
-// when none does.
-std::size_t utf8_sequence(std::string_view text, std::size_t at) {
-    const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[at + k]); };
-    const unsigned char lead = byte(0);
-    std::size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;   // no overlong forms
-        if (lead == 0xED) high = 0x9F;  // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;  // nothing past U+10FFFF
-    }
-    if (length == 0 || at + length > text.size()) return 0;
-    if (byte(1) < low || byte(1) > high) return 0;
-    for (std::size_t k = 2; k < length; ++k)
-        if (byte(k) < 0x80 || byte(k) > 0xBF) return 0;
-    return length;
-}
-
-}  // namespace
-
-bool is_utf8(std::string_view text) {
-    for (std::size_t at = 0; at < text.size();) {
-        if (static_cast<unsigned char>(text[at]) < 0x80) {
-            ++at;
-            continue;
-        }
-        const std::size_t length = utf8_sequence(text, at);
-        if (length == 0) return false;
-        at += length;
-    }
-    return true;
-}
 
 std::string json_string(std::string_view text) {
     std::string json = "\"";
     for (std::size_t at = 0; at < text.size(); ++at) {
         const char c = text[at];
         if (static_cast<unsigned char>(c) >= 0x80) {
-            const std::size_t length = utf8_sequence(text, at);
+            const std::size_t length = utf8_sequence(text, at);  // 2 to 4 for these, or 0
             if (length == 0) {
                 json += "\xEF\xBF\xBD";  // U+FFFD, the replacement character
             } else {

@@ -1,6 +1,8 @@
 // json.hpp - the JSON that qiv's --json documents are made of: escaped strings, objects, an array written as it grows
 #pragma once
 
+#include "qiv/utf8.hpp"
+
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -13,9 +15,6 @@ namespace qiv {
 // each byte that starts no valid UTF-8 sequence shown as U+FFFD.
 std::string json_string(std::string_view text);
 
-// Whether `text` is valid UTF-8 throughout (no overlong form, no surrogate,
-// nothing past U+10FFFF).
-bool is_utf8(std::string_view text);
 
 // One object, its members in the order they are added.
 class JsonObject {

@@ -1,4 +1,5 @@
 // batch_posix_test.cpp - qiv pack with its outputs on a full device, and its progress bars on a terminal
+#include "qiv/utf8.hpp"
 #include "support/support.hpp"
 
 #include <gtest/gtest.h>
@@ -185,6 +186,43 @@ TEST(BatchPosix, OutputsOfTheLongestNamesAreMade) {
         EXPECT_EQ(dir.files(), (std::set<std::string>{stem + ".iso", "out", "out/" + stem + ".qiv", "back",
                                                       "back/" + stem + ".iso"}));
     }
+}
+
+}  // namespace
+
+namespace {
+
+// On a terminal of 30 columns no drawing of the bar reaches the last column, so none wraps.
+TEST(BatchPosix, OnANarrowTerminalTheBarNeverWraps) {
+    TempDir dir;
+    const std::string name = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e-disc.iso";  // wide characters count twice
+    write_file(dir / name, make_image("nnz", 3 * kFrame, 4));
+    int terminal = -1;
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 30;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        if (chdir(dir.path.c_str()) == 0) execl(QIV_BINARY, QIV_BINARY, "pack", "-a", name.c_str(), nullptr);
+        _exit(127);
+    }
+    std::string bytes;
+    char buf[4096];
+    for (ssize_t got; (got = read(terminal, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(got));
+    close(terminal);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(status, 0);
+    std::size_t bars = 0;
+    for (std::size_t at = bytes.find('\r'); at != std::string::npos; at = bytes.find('\r', at + 1)) {
+        const std::string drawn = bytes.substr(at + 1, bytes.find_first_of("\r\n", at + 1) - at - 1);
+        if (drawn.find(": ") == std::string::npos) continue;  // not a bar: an end line, or blanks
+        if (drawn.find(" -> ") != std::string::npos) continue;
+        ++bars;
+        EXPECT_LE(qiv::columns_of(drawn), 29u) << testing::PrintToString(drawn);
+    }
+    EXPECT_GT(bars, 0u) << testing::PrintToString(bytes);
 }
 
 }  // namespace
