@@ -187,6 +187,34 @@ private:
 // Creates `path` as a new, empty file; fails (name_taken) when anything of that name exists.
 IoStatus create_new_file(const std::string& path);
 
+// A new file that this process claims for as long as the object lives: other
+// processes may open, write and rename it, but is_abandoned() tells them it is
+// in use. The claim ends with the process however it ends (SIGKILL, a power
+// cut), so a file still claimed is never one a dead run left behind. POSIX: an
+// flock held on a descriptor; Windows: a handle kept open.
+class ClaimedFile {
+public:
+    // Creates `path` as a new, empty, claimed file; std::nullopt, with why in
+    // `status`, when it cannot (status.name_taken(): the name exists).
+    static std::optional<ClaimedFile> create(const std::string& path, IoStatus& status);
+    ClaimedFile(ClaimedFile&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+    // Takes other's claim; the one held before goes with other.
+    ClaimedFile& operator=(ClaimedFile&& other) noexcept {
+        std::swap(native_, other.native_);
+        return *this;
+    }
+    ClaimedFile(const ClaimedFile&) = delete;
+    ~ClaimedFile();
+
+private:
+    explicit ClaimedFile(std::intptr_t native) : native_(native) {}
+    std::intptr_t native_;  // the descriptor or HANDLE that holds the claim
+};
+
+// Whether the file `path` was left by a process that no longer claims it
+// (see ClaimedFile): true only when it exists and nobody holds it.
+bool is_abandoned(const std::string& path);
+
 // Writes every byte of the closed file `path` that the system still holds in
 // memory to the device, so that it survives a crash once renamed (fsync;
 // FlushFileBuffers on Windows).

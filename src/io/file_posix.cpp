@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <stdio.h>  // renameat2 and RENAME_NOREPLACE, where the C library has them
+#include <sys/file.h>  // flock
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -212,6 +213,35 @@ IoStatus create_new_file(const std::string& path) {
     if (fd < 0) return last_failure();
     ::close(fd);
     return {};
+}
+
+std::optional<ClaimedFile> ClaimedFile::create(const std::string& path, IoStatus& status) {
+    const int fd = open_retrying(path.c_str(), O_RDONLY | O_CREAT | O_EXCL, 0666);
+    if (fd < 0) {
+        status = last_failure();
+        return std::nullopt;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        status = last_failure();
+        ::close(fd);
+        ::unlink(path.c_str());
+        return std::nullopt;
+    }
+    status = {};
+    return ClaimedFile(fd);
+}
+
+ClaimedFile::~ClaimedFile() {
+    if (native_ >= 0) ::close(fd_of(native_));  // the lock goes with the descriptor
+}
+
+bool is_abandoned(const std::string& path) {
+    const int fd = open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW);
+    if (fd < 0) return false;
+    struct stat st{};
+    const bool abandoned = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    ::close(fd);
+    return abandoned;
 }
 
 IoStatus flush_to_device(const std::string& path) {

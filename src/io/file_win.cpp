@@ -53,8 +53,6 @@ HANDLE create(const std::string& path, DWORD access, DWORD disposition, DWORD fl
 // Whether the system's error code says that a file of the name exists.
 bool names_a_file_that_exists(DWORD error) { return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS; }
 
-// The failure of the call that just failed, from GetLastError, in the
-// system's words without the line end they come with.
 // The system's words for an error code, without the line end they come with.
 std::string words_of(DWORD error) {
     std::string reason = std::system_category().message(static_cast<int>(error));
@@ -62,6 +60,7 @@ std::string words_of(DWORD error) {
     return reason;
 }
 
+// The failure of the call that just failed, from GetLastError, in the system's words.
 IoStatus last_failure() {
     const DWORD error = ::GetLastError();
     return IoStatus::failed(words_of(error), names_a_file_that_exists(error));
@@ -218,6 +217,30 @@ std::string directory_of(const std::string& path) {
 IoStatus create_new_file(const std::string& path) {
     const Handle file{create(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL)};
     return file.handle == INVALID_HANDLE_VALUE ? last_failure() : IoStatus{};
+}
+
+std::optional<ClaimedFile> ClaimedFile::create(const std::string& path, IoStatus& status) {
+    // The handle kept open is the claim: others may still read, write, rename and delete the file.
+    const HANDLE handle = qivpak::create(path, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);
+    if (handle == INVALID_HANDLE_VALUE) {
+        status = last_failure();
+        return std::nullopt;
+    }
+    status = {};
+    return ClaimedFile(reinterpret_cast<std::intptr_t>(handle));
+}
+
+ClaimedFile::~ClaimedFile() {
+    if (native_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(native_));
+}
+
+bool is_abandoned(const std::string& path) {
+    // Opened sharing nothing: that succeeds only while no other handle is open on it.
+    const HANDLE handle = ::CreateFileW(utf8_to_utf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    ::CloseHandle(handle);
+    return true;
 }
 
 IoStatus flush_to_device(const std::string& path) {

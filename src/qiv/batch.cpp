@@ -80,6 +80,9 @@ private:
         const auto start = std::chrono::steady_clock::now();
         try {
             PendingOutput pending(item.output);
+            for (const std::string& leftover : pending.removed_leftovers())
+                std::fprintf(err_, "qiv: removed %s, left by a run of %s that did not finish\n", leftover.c_str(),
+                             item.output.c_str());
             display_.started(index, item);  // its temporary file exists from here on
             batch_.convert(
                 item.input, pending.temp_path(), [this](const qivpak::Progress& p) { display_.progress(p); },

@@ -4,7 +4,9 @@
 #include "io/file.hpp"
 #include "qiv/paths.hpp"
 
+#include <filesystem>
 #include <random>
+#include <system_error>
 #include <utility>
 
 namespace qiv {
@@ -33,13 +35,26 @@ std::string name_part(const std::string& name) {
 
 }  // namespace
 
+void PendingOutput::remove_leftovers(const std::string& folder, const std::string& prefix) {
+    std::error_code error;
+    const std::filesystem::path where = to_path(folder.empty() ? "." : folder);
+    for (std::filesystem::directory_iterator it(where, error), end; !error && it != end; it.increment(error)) {
+        const std::string entry = to_utf8(it->path().filename());
+        if (entry.size() != prefix.size() + 6 || !entry.starts_with(prefix)) continue;
+        const std::string path = folder + entry;
+        if (qivpak::is_abandoned(path) && qivpak::remove_file(path)) removed_.push_back(path);
+    }
+}
+
 PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_path)) {
     const std::string name = to_utf8(to_path(final_).filename());
     const std::string folder = final_.substr(0, final_.size() - name.size());
+    const std::string prefix = "." + name_part(name) + ".part-";
+    remove_leftovers(folder, prefix);
     qivpak::IoStatus created;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_ = folder + "." + name_part(name) + ".part-" + random_suffix();
-        created = qivpak::create_new_file(temp_);
+        temp_ = folder + prefix + random_suffix();
+        claim_ = qivpak::ClaimedFile::create(temp_, created);
         if (!created.name_taken()) break;
     }
     if (!created.ok()) {

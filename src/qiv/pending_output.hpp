@@ -1,8 +1,12 @@
 // pending_output.hpp - an output written under a temporary name beside its final one, put in place only when complete
 #pragma once
 
+#include "io/file.hpp"
+
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace qiv {
 
@@ -14,7 +18,9 @@ class InputFailed : public std::runtime_error {
 // The temporary file that becomes an output. It lives in the output's folder, under a hidden name that no
 // other run shares (".game.qiv.part-" and six random letters or digits), so that the rename at the end
 // stays inside one file system and a reader of the final name never sees a partial file. It is removed
-// when the object goes unless it was put in place, however the run ends.
+// when the object goes unless it was put in place, however the run ends; and it is claimed while it
+// lives (qivpak::ClaimedFile), so that the temporary file of a run that was killed, which nothing
+// removed, is known as such by the next run of the same output, which removes it.
 class PendingOutput {
 public:
     // Creates the temporary file, empty. Throws InputFailed when the folder takes no new file.
@@ -24,6 +30,8 @@ public:
     PendingOutput& operator=(const PendingOutput&) = delete;
 
     const std::string& temp_path() const { return temp_; }
+    // The temporary files of this output that killed runs had left, removed when this one was made.
+    const std::vector<std::string>& removed_leftovers() const { return removed_; }
 
     // Flushes the complete temporary file to the device and renames it to the final name: replacing a
     // file of that name only when `replace`, in one step either way. Throws InputFailed when it cannot:
@@ -31,9 +39,14 @@ public:
     void put_in_place(bool replace);
 
 private:
+    // Removes the files named `prefix` and six more characters in `folder` that no run claims.
+    void remove_leftovers(const std::string& folder, const std::string& prefix);
+
     std::string final_;  // the output's name
     std::string temp_;   // the temporary file's name, beside it
+    std::vector<std::string> removed_;
     bool placed_ = false;
+    std::optional<qivpak::ClaimedFile> claim_;  // last: held until the temporary file is gone or in place
 };
 
 }  // namespace qiv

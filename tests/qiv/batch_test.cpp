@@ -1,4 +1,5 @@
 // batch_test.cpp - qiv pack and qiv unpack: command lines with their output, qivpak's bytes, Ctrl-C
+#include "io/file.hpp"
 #include "support/container.hpp"
 
 #include <gtest/gtest.h>
@@ -185,6 +186,29 @@ TEST(Batch, CtrlCKeepsTheFinishedOutputAndLeavesNothingOfTheCurrentOne) {
     Parsed parsed;
     ASSERT_EQ(parse_container(read_file(dir / "a.qiv"), 9, parsed), "");
     EXPECT_TRUE(parsed.image == kImage);
+}
+
+}  // namespace
+
+namespace {
+
+// What a killed run left (a temporary file nobody claims) goes with the next run of the same output,
+// with a word; the temporary file of a run still going (claimed), and those of other outputs, stay.
+TEST(Batch, TheLeftoverOfAKilledRunIsRemovedByTheNextRunOfItsOutput) {
+    TempDir dir;
+    lay_out(dir);
+    write_file(dir / ".n.qiv.part-k1ll3d", "half a container");
+    write_file(dir / ".c.iso.part-k1ll3d", "another output's");
+    qivpak::IoStatus status;
+    const std::optional<qivpak::ClaimedFile> live =
+        qivpak::ClaimedFile::create((dir / ".n.qiv.part-l1v3ly").string(), status);
+    ASSERT_TRUE(live) << status.reason();
+    const ProcessResult r = run_qiv(dir, {"pack", "-a", "n.iso"});
+    EXPECT_EQ(r.err, "qiv: removed .n.qiv.part-k1ll3d, left by a run of n.qiv that did not finish\n");
+    EXPECT_EQ(r.status, 0);
+    std::set<std::string> files = kLaidOut;
+    files.insert({"n.qiv", ".n.qiv.part-l1v3ly", ".c.iso.part-k1ll3d"});
+    EXPECT_EQ(dir.files(), files);
 }
 
 }  // namespace
