@@ -61,6 +61,7 @@ public:
             run_one(i, items_[i]);
             display_.ended(i, items_[i]);
         }
+        remove_unused_out_dir();
         display_.summary(items_);
         return std::none_of(items_.begin(), items_.end(), [](const BatchItem& item) { return item.outcome == Outcome::failed; });
     }
@@ -79,6 +80,7 @@ private:
         }
         const auto start = std::chrono::steady_clock::now();
         try {
+            make_out_dir();
             PendingOutput pending(item.output);
             for (const std::string& leftover : pending.removed_leftovers())
                 std::fprintf(err_, "qiv: removed %s, left by a run of %s that did not finish\n", leftover.c_str(),
@@ -112,6 +114,32 @@ private:
         item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }
 
+    // Makes the folder of the outputs when the first output is about to be written, so that a run whose
+    // every input fails or is skipped makes none. Throws InputFailed when it cannot be made.
+    void make_out_dir() {
+        if (batch_.out_dir.empty() || out_dir_ready_) return;
+        std::error_code error;
+        // The folders this run makes, the deepest first, to be taken back if no output lands in them.
+        for (fs::path at = to_path(batch_.out_dir); !at.empty() && !fs::exists(at, error); at = at.parent_path()) {
+            made_.push_back(at);
+            if (at == at.parent_path()) break;
+        }
+        if (!fs::is_directory(to_path(batch_.out_dir), error) && !fs::create_directories(to_path(batch_.out_dir), error)) {
+            made_.clear();
+            throw InputFailed("cannot create the folder " + batch_.out_dir + ": " + error.message());
+        }
+        out_dir_ready_ = true;
+    }
+
+    // Takes back the folders made for outputs when none was written into them.
+    void remove_unused_out_dir() {
+        if (std::any_of(items_.begin(), items_.end(), [](const BatchItem& item) { return item.outcome == Outcome::done; }))
+            return;
+        std::error_code error;
+        for (const fs::path& folder : made_)
+            if (!fs::remove(folder, error)) return;  // it takes an empty folder only
+    }
+
     // Why the input is not to be converted at all; empty when it is.
     std::string refusal_of(const BatchItem& item) {
         std::error_code error;
@@ -128,16 +156,12 @@ private:
     BatchDisplay display_;
     std::vector<BatchItem> items_;
     std::map<std::string, std::string> claimed_;  // the identity of each output named so far -> its input
+    bool out_dir_ready_ = false;
+    std::vector<fs::path> made_;  // folders made for the outputs, the deepest first
 };
 
 int run_batch(const Batch& batch, Streams& io) {
     qivpak::keep_running_when_a_pipe_closes();
-    std::error_code error;
-    if (!batch.out_dir.empty() && !fs::is_directory(to_path(batch.out_dir)) &&
-        !fs::create_directories(to_path(batch.out_dir), error)) {
-        std::fprintf(io.err, "qiv: %s: cannot create the folder: %s\n", batch.out_dir.c_str(), error.message().c_str());
-        return EXIT_SOME_FAILED;
-    }
     const bool all_well = BatchRun(batch, io).run();
     if (const int signal = qivpak::pending_interrupt(); signal != 0) {
         io.interrupted = signal;

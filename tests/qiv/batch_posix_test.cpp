@@ -82,17 +82,19 @@ TEST(BatchPosix, OnATerminalEachInputHasABarThatItsEndLineReplaces) {
 
 namespace {
 
-// What no command expects (here a folder name longer than the system takes) ends qiv with its reason
-// and status 1, not an abort; nothing is left behind.
-TEST(BatchPosix, AnUnexpectedFailureEndsWithItsReasonAndStatus1) {
+// A folder of outputs that cannot be made (a name longer than the system takes) fails each input with the
+// system's reason, and nothing is left; a folder is made only for an output that is written.
+TEST(BatchPosix, AFolderOfOutputsIsMadeOnlyWhenNeededAndOneThatCannotBeFailsWithItsReason) {
     TempDir dir;
     write_file(dir / "n.iso", make_image("z", 20000, 1));
     const std::string folder(300, 'd');
-    const ProcessResult r = run_process({QIV_BINARY, "pack", "-o", folder, "n.iso"}, {dir.path.string(), {}, 120, {}});
-    EXPECT_EQ(r.err, "qiv: filesystem error: status: File name too long [" + folder + "]\n");
-    EXPECT_EQ(r.out, "");
+    const ProcessOptions here{dir.path.string(), {}, 120, {}};
+    const ProcessResult r = run_process({QIV_BINARY, "pack", "-o", folder, "n.iso"}, here);
+    EXPECT_EQ(r.err, "qiv: n.iso: cannot create the folder " + folder + ": File name too long\n");
     EXPECT_EQ(r.status, 1);
-    EXPECT_EQ(dir.files(), (std::set<std::string>{"n.iso"}));
+    const ProcessResult missing = run_process({QIV_BINARY, "pack", "-o", "out", "missing.iso"}, here);
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_EQ(dir.files(), (std::set<std::string>{"n.iso"}));  // no "out" for an input that failed
 }
 
 }  // namespace
