@@ -38,6 +38,9 @@ struct PackOptions {
     std::uint32_t threshold = FRAME_SIZE;  // -a's n (1..8192); 0 means 8192
     bool movies = false, audio = false;  // as -v and -s; either one also runs the analysis, as on the command line
     unsigned threads = 0;                // 0: every CPU the process may run on, else at most MAX_REQUESTED_THREADS
+    // Where the analysis keeps the frames it compressed, in a nameless file,
+    // for the packing to take; empty: the container's folder.
+    std::string scratch_folder;
     std::function<void(const Progress&)> progress;  // optional; called from the calling thread only
     // Optional; asked before every frame from the calling thread. true ends
     // the run at once: pack() throws Stopped.

@@ -51,7 +51,8 @@ NcPlan plan_areas(OpenImage& image, const PackOptions& options, const std::strin
     if (!options.analyze) return plan;
     if (options.movies || options.audio)
         plan.media_count = find_media_areas(image.file, options.movies, options.audio, plan.areas, reporter);
-    const AnalysisSettings analysis{options.level, options.threshold, options.threads, directory_of(container_path)};
+    const std::string scratch = options.scratch_folder.empty() ? directory_of(container_path) : options.scratch_folder;
+    const AnalysisSettings analysis{options.level, options.threshold, options.threads, scratch};
     analyze_nc_areas(image.file, image.size, analysis, plan, reporter);
     return plan;
 }

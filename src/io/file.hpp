@@ -211,6 +211,36 @@ private:
     std::intptr_t native_;  // the descriptor or HANDLE that holds the claim
 };
 
+// A new file in a folder that has no name until it is given one, so that a
+// process killed before (SIGKILL, a power cut) leaves nothing behind
+// (Linux's O_TMPFILE). Meanwhile it is opened, written, flushed and has its
+// mode and times set through path(), as any file.
+class UnnamedFile {
+public:
+    // std::nullopt where the system or the folder's file system has no such files.
+    static std::optional<UnnamedFile> create_in(const std::string& folder);
+    UnnamedFile(UnnamedFile&& other) noexcept : native_(std::exchange(other.native_, -1)), path_(std::move(other.path_)) {}
+    UnnamedFile& operator=(UnnamedFile&& other) noexcept {
+        std::swap(native_, other.native_);
+        std::swap(path_, other.path_);
+        return *this;
+    }
+    UnnamedFile(const UnnamedFile&) = delete;
+    UnnamedFile& operator=(const UnnamedFile&) = delete;
+    ~UnnamedFile();  // a file never named is gone with it
+
+    // A name the system opens the file by while it has none ("/proc/self/fd/N").
+    const std::string& path() const { return path_; }
+    // Gives the file the name `to`, in its folder; never replaces a file of that
+    // name (fails with name_taken). The file keeps any name it had before.
+    IoStatus name_as(const std::string& to) const;
+
+private:
+    UnnamedFile(std::intptr_t native, std::string path) : native_(native), path_(std::move(path)) {}
+    std::intptr_t native_;
+    std::string path_;
+};
+
 // Whether the file `path` was left by a process that no longer claims it
 // (see ClaimedFile): true only when it exists and nobody holds it.
 bool is_abandoned(const std::string& path);

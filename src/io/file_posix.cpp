@@ -235,6 +235,33 @@ ClaimedFile::~ClaimedFile() {
     if (native_ >= 0) ::close(fd_of(native_));  // the lock goes with the descriptor
 }
 
+std::optional<UnnamedFile> UnnamedFile::create_in(const std::string& folder) {
+#ifdef O_TMPFILE
+    const int fd = open_retrying(folder.empty() ? "." : folder.c_str(), O_TMPFILE | O_WRONLY, 0666);
+    if (fd < 0) return std::nullopt;
+    std::string path = "/proc/self/fd/" + std::to_string(fd);
+    if (::access(path.c_str(), F_OK) != 0) {  // no /proc: no way to open or name it
+        ::close(fd);
+        return std::nullopt;
+    }
+    return UnnamedFile(fd, std::move(path));
+#else
+    (void)folder;
+    return std::nullopt;
+#endif
+}
+
+UnnamedFile::~UnnamedFile() {
+    if (native_ >= 0) ::close(fd_of(native_));
+}
+
+IoStatus UnnamedFile::name_as(const std::string& to) const {
+    // Through /proc, as AT_EMPTY_PATH would need a privilege; linkat never replaces.
+    if (::linkat(AT_FDCWD, path_.c_str(), AT_FDCWD, to.c_str(), AT_SYMLINK_FOLLOW) != 0) return last_failure();
+    flush_directory_of(to);
+    return {};
+}
+
 bool is_abandoned(const std::string& path) {
     const int fd = open_retrying(path.c_str(), O_RDONLY | O_NOFOLLOW);
     if (fd < 0) return false;

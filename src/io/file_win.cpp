@@ -234,6 +234,16 @@ ClaimedFile::~ClaimedFile() {
     if (native_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(native_));
 }
 
+// Windows has no files without a name: callers use a claimed named file instead.
+std::optional<UnnamedFile> UnnamedFile::create_in(const std::string&) { return std::nullopt; }
+
+UnnamedFile::~UnnamedFile() = default;
+
+IoStatus UnnamedFile::name_as(const std::string&) const {
+    ::SetLastError(ERROR_NOT_SUPPORTED);
+    return last_failure();
+}
+
 bool is_abandoned(const std::string& path) {
     // Opened sharing nothing: that succeeds only while no other handle is open on it.
     const HANDLE handle = ::CreateFileW(utf8_to_utf16(path).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,

@@ -32,8 +32,11 @@ struct Batch {
     const std::string& out_dir;  // empty: each output beside its input
     bool force;                  // replace outputs that exist
     bool packing;                // outputs are containers (".qiv"), else images (".iso")
-    // Writes the output of `input` to the file `output` (which exists, empty); throws qivpak::Error.
-    std::function<void(const std::string& input, const std::string& output, const ProgressFn&, const StopFn&)> convert;
+    // Writes the output of `input` to the file `output` (which exists, empty), keeping any files of its
+    // own in `folder` (the output's); throws qivpak::Error.
+    std::function<void(const std::string& input, const std::string& output, const std::string& folder,
+                       const ProgressFn&, const StopFn&)>
+        convert;
 };
 
 std::optional<std::uint64_t> size_of(const std::string& path) {
@@ -87,7 +90,8 @@ private:
                              item.output.c_str());
             display_.started(index, item);  // its temporary file exists from here on
             batch_.convert(
-                item.input, pending.temp_path(), [this](const qivpak::Progress& p) { display_.progress(p); },
+                item.input, pending.temp_path(), pending.folder(),
+                [this](const qivpak::Progress& p) { display_.progress(p); },
                 [] { return qivpak::pending_interrupt() != 0; });
             item.out_size = size_of(pending.temp_path());
             // The output is the input in another form: it keeps who may read it and when it was made.
@@ -173,9 +177,10 @@ int run_batch(const Batch& batch, Streams& io) {
 }  // namespace
 
 int pack_command(const PackArgs& args, Streams& io) {
-    const auto convert = [&args](const std::string& image, const std::string& container, const ProgressFn& progress,
-                                 const StopFn& stop) {
+    const auto convert = [&args](const std::string& image, const std::string& container, const std::string& folder,
+                                 const ProgressFn& progress, const StopFn& stop) {
         qivpak::PackOptions options = args.options;
+        options.scratch_folder = folder.empty() ? "." : folder;
         options.progress = progress;
         options.should_stop = stop;
         if (qivpak::pack(image, container, options).image_grew)
@@ -185,8 +190,8 @@ int pack_command(const PackArgs& args, Streams& io) {
 }
 
 int unpack_command(const UnpackArgs& args, Streams& io) {
-    const auto convert = [&args](const std::string& container, const std::string& image, const ProgressFn& progress,
-                                 const StopFn& stop) {
+    const auto convert = [&args](const std::string& container, const std::string& image, const std::string&,
+                                 const ProgressFn& progress, const StopFn& stop) {
         qivpak::unpack(container, image, {args.threads, progress, stop});
     };
     return run_batch({args.containers, args.out_dir, args.force, false, convert}, io);

@@ -48,12 +48,17 @@ void PendingOutput::remove_leftovers(const std::string& folder, const std::strin
 
 PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_path)) {
     const std::string name = to_utf8(to_path(final_).filename());
-    const std::string folder = final_.substr(0, final_.size() - name.size());
-    const std::string prefix = "." + name_part(name) + ".part-";
-    remove_leftovers(folder, prefix);
+    folder_ = final_.substr(0, final_.size() - name.size());
+    prefix_ = "." + name_part(name) + ".part-";
+    remove_leftovers(folder_, prefix_);
+    unnamed_ = qivpak::UnnamedFile::create_in(folder_);
+    if (unnamed_) {
+        temp_ = unnamed_->path();
+        return;
+    }
     qivpak::IoStatus created;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        temp_ = folder + prefix + random_suffix();
+        temp_ = folder_ + prefix_ + random_suffix();
         claim_ = qivpak::ClaimedFile::create(temp_, created);
         if (!created.name_taken()) break;
     }
@@ -64,16 +69,42 @@ PendingOutput::PendingOutput(std::string final_path) : final_(std::move(final_pa
 }
 
 PendingOutput::~PendingOutput() {
-    if (placed_ || temp_.empty()) return;
+    if (placed_ || temp_.empty() || unnamed_) return;  // an unnamed file goes with its descriptor
     qivpak::remove_file(temp_);
 }
 
 void PendingOutput::put_in_place(bool replace) {
     const qivpak::IoStatus flushed = qivpak::flush_to_device(temp_);
     if (!flushed.ok()) throw InputFailed("cannot write " + final_ + " to the device: " + flushed.reason());
+    if (unnamed_) return name_in_place(replace);
     const qivpak::IoStatus renamed = qivpak::rename_into_place(temp_, final_, replace);
     if (renamed.name_taken() && !replace) throw InputFailed(final_ + " appeared meanwhile and is left as it is");
     if (!renamed.ok()) throw InputFailed("cannot rename the finished output to " + final_ + ": " + renamed.reason());
+    placed_ = true;
+}
+
+void PendingOutput::name_in_place(bool replace) {
+    if (!replace) {
+        const qivpak::IoStatus named = unnamed_->name_as(final_);
+        if (named.name_taken()) throw InputFailed(final_ + " appeared meanwhile and is left as it is");
+        if (!named.ok()) throw InputFailed("cannot give the finished output the name " + final_ + ": " + named.reason());
+        placed_ = true;
+        return;
+    }
+    // Replacing takes a hidden name first, then the output's in one step over the old file.
+    qivpak::IoStatus named;
+    std::string hidden;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        hidden = folder_ + prefix_ + random_suffix();
+        named = unnamed_->name_as(hidden);
+        if (!named.name_taken()) break;
+    }
+    if (!named.ok()) throw InputFailed("cannot give the finished output a name beside " + final_ + ": " + named.reason());
+    const qivpak::IoStatus renamed = qivpak::rename_into_place(hidden, final_, true);
+    if (!renamed.ok()) {
+        qivpak::remove_file(hidden);
+        throw InputFailed("cannot rename the finished output to " + final_ + ": " + renamed.reason());
+    }
     placed_ = true;
 }
 

@@ -15,7 +15,8 @@ class InputFailed : public std::runtime_error {
     using runtime_error::runtime_error;
 };
 
-// The temporary file that becomes an output. It lives in the output's folder, under a hidden name that no
+// The temporary file that becomes an output. Where the system allows (Linux), it has no name at all until
+// it is complete, so that even a killed run leaves nothing. Elsewhere it lives in the output's folder, under a hidden name that no
 // other run shares (".game.qiv.part-" and six random letters or digits), so that the rename at the end
 // stays inside one file system and a reader of the final name never sees a partial file. It is removed
 // when the object goes unless it was put in place, however the run ends; and it is claimed while it
@@ -29,7 +30,10 @@ public:
     PendingOutput(const PendingOutput&) = delete;
     PendingOutput& operator=(const PendingOutput&) = delete;
 
+    // The name to write it by (for an unnamed file, the system's name of its descriptor).
     const std::string& temp_path() const { return temp_; }
+    // Its folder, where a program that writes it may keep files of its own.
+    const std::string& folder() const { return folder_; }
     // The temporary files of this output that killed runs had left, removed when this one was made.
     const std::vector<std::string>& removed_leftovers() const { return removed_; }
 
@@ -39,14 +43,19 @@ public:
     void put_in_place(bool replace);
 
 private:
+    // Names the complete unnamed file as the output (put_in_place's way where the system has them).
+    void name_in_place(bool replace);
     // Removes the files named `prefix` and six more characters in `folder` that no run claims.
     void remove_leftovers(const std::string& folder, const std::string& prefix);
 
-    std::string final_;  // the output's name
-    std::string temp_;   // the temporary file's name, beside it
+    std::string final_;   // the output's name
+    std::string folder_;  // the output's folder, as written ("" for the current one)
+    std::string prefix_;  // of the hidden names: ".NAME.part-"
+    std::string temp_;    // the temporary file's name, beside it, or the unnamed file's path
     std::vector<std::string> removed_;
     bool placed_ = false;
-    std::optional<qivpak::ClaimedFile> claim_;  // last: held until the temporary file is gone or in place
+    std::optional<qivpak::UnnamedFile> unnamed_;  // where the system has them; else the claimed name below
+    std::optional<qivpak::ClaimedFile> claim_;    // last: held until the temporary file is gone or in place
 };
 
 }  // namespace qiv

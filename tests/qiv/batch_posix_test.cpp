@@ -228,3 +228,31 @@ TEST(BatchPosix, OnANarrowTerminalTheBarNeverWraps) {
 }
 
 }  // namespace
+
+namespace {
+
+// A run killed outright (SIGKILL, as a power cut would end it) leaves no file: the output has no name
+// until it is complete.
+TEST(BatchPosix, ARunKilledOutrightLeavesNoFile) {
+    TempDir dir;
+    write_file(dir / "big.iso", make_image(std::string(64, 'n'), 64 * 1048576, 6));
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        const int null = open("/dev/null", O_WRONLY);
+        if (null >= 0 && dup2(null, 1) == 1 && chdir(dir.path.c_str()) == 0)
+            execl(QIV_BINARY, QIV_BINARY, "pack", "-a", "--level", "9", "--threads", "1", "big.iso", "-o", "out",
+                  nullptr);
+        _exit(127);
+    }
+    usleep(500000);  // well into the analysis of 8192 frames at level 9 on one thread
+    kill(pid, SIGKILL);
+    int status = -1;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFSIGNALED(status)) << "the run ended before it was killed: make the image larger";
+    std::set<std::string> left = dir.files();
+    left.erase("out");  // the folder for the outputs may stay; nothing in it
+    EXPECT_EQ(left, (std::set<std::string>{"big.iso"}));
+}
+
+}  // namespace
