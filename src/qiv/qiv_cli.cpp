@@ -29,7 +29,7 @@ const CLI::Validator DECIMAL(
         text = std::to_string(value);
         return "";
     },
-    "DECIMAL", "decimal");
+    "", "decimal");
 
 // Options every command that reads or writes many frames takes.
 void add_threads(CLI::App& command, unsigned& threads) {
