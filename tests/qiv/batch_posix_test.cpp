@@ -52,14 +52,17 @@ TEST(BatchPosix, AFullDeviceFailsOneInputAndLeavesNoPartOfItNorReplacesWhatWasTh
     EXPECT_EQ(read_text(device.path / "big.qiv"), "good\n");
 }
 
-TEST(BatchPosix, OnATerminalEachInputHasABarThatItsEndLineReplaces) {
-    TempDir dir;
-    write_file(dir / "n.iso", make_image("nnz", 3 * kFrame, 4));
+// What `qiv pack -a IMAGE` in `dir` writes to a pseudo-terminal of `columns` columns (0: the default size);
+// the run must end with status 0.
+std::string pack_on_terminal(const TempDir& dir, const std::string& image, unsigned short columns) {
     int terminal = -1;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
-    ASSERT_GE(pid, 0);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = columns;
+    const pid_t pid = forkpty(&terminal, nullptr, nullptr, columns > 0 ? &size : nullptr);
+    if (pid < 0) return "forkpty failed";
     if (pid == 0) {
-        if (chdir(dir.path.c_str()) == 0) execl(QIV_BINARY, QIV_BINARY, "pack", "-a", "n.iso", nullptr);
+        if (chdir(dir.path.c_str()) == 0) execl(QIV_BINARY, QIV_BINARY, "pack", "-a", image.c_str(), nullptr);
         _exit(127);
     }
     std::string bytes;
@@ -67,8 +70,15 @@ TEST(BatchPosix, OnATerminalEachInputHasABarThatItsEndLineReplaces) {
     for (ssize_t got; (got = read(terminal, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(got));
     close(terminal);
     int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_EQ(status, 0);
+    return bytes;
+}
+
+TEST(BatchPosix, OnATerminalEachInputHasABarThatItsEndLineReplaces) {
+    TempDir dir;
+    write_file(dir / "n.iso", make_image("nnz", 3 * kFrame, 4));
+    const std::string bytes = pack_on_terminal(dir, "n.iso", 0);
     // The terminal turns "\n" into "\r\n". Each stage draws at its start and at its end at least; the
     // bar is then blanked, and the end line printed from the line's start.
     for (const char* expected : {"\r[1/1] n.iso: analysis   0.0% [....................]",
@@ -199,23 +209,7 @@ TEST(BatchPosix, OnANarrowTerminalTheBarNeverWraps) {
     TempDir dir;
     const std::string name = "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e-disc.iso";  // wide characters count twice
     write_file(dir / name, make_image("nnz", 3 * kFrame, 4));
-    int terminal = -1;
-    winsize size{};
-    size.ws_row = 24;
-    size.ws_col = 30;
-    const pid_t pid = forkpty(&terminal, nullptr, nullptr, &size);
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        if (chdir(dir.path.c_str()) == 0) execl(QIV_BINARY, QIV_BINARY, "pack", "-a", name.c_str(), nullptr);
-        _exit(127);
-    }
-    std::string bytes;
-    char buf[4096];
-    for (ssize_t got; (got = read(terminal, buf, sizeof buf)) > 0;) bytes.append(buf, static_cast<std::size_t>(got));
-    close(terminal);
-    int status = -1;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_EQ(status, 0);
+    const std::string bytes = pack_on_terminal(dir, name, 30);
     std::size_t bars = 0;
     for (std::size_t at = bytes.find('\r'); at != std::string::npos; at = bytes.find('\r', at + 1)) {
         const std::string drawn = bytes.substr(at + 1, bytes.find_first_of("\r\n", at + 1) - at - 1);
