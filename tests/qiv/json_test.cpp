@@ -15,6 +15,7 @@ TEST(QivJson, StringsAreValidUtf8AndNamesThatAreNotAreAlsoGivenAsHex) {
         {"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x92\xbf", "\"caf\xc3\xa9 \xe6\x97\xa5 \xf0\x9f\x92\xbf\"", true},
         {"bad\xff.qiv", "\"bad\xef\xbf\xbd.qiv\"", false},
         {"cut\xc3", "\"cut\xef\xbf\xbd\"", false},                       // a sequence cut short at the end
+        {"\x80x", "\"\xef\xbf\xbdx\"", false},                           // a continuation byte alone
         {"\xc0\xaf", "\"\xef\xbf\xbd\xef\xbf\xbd\"", false},             // an overlong "/"
         {"\xed\xa0\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"", false},  // a surrogate
         {"\xf4\x90\x80\x80", "\"\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd\"", false},  // past U+10FFFF
