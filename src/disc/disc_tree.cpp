@@ -93,10 +93,10 @@ std::string joliet_name(const std::uint8_t* p, std::size_t bytes) {
     return out;
 }
 
-// A name without its version (";1") and, then, a trailing dot.
+// A name without its version (";1") and, then, a trailing dot ("README." is "README"; "." and ".." stay).
 std::string without_version(std::string name) {
     if (const std::size_t semicolon = name.rfind(';'); semicolon != std::string::npos) name.resize(semicolon);
-    if (!name.empty() && name.back() == '.') name.pop_back();
+    if (name.size() > 1 && name.back() == '.' && name != "..") name.pop_back();
     return name;
 }
 
