@@ -59,9 +59,9 @@ struct UnpackArgs {
 
 struct CatArgs {
     std::string container;
-    std::optional<std::string> path;      // a file on the disc inside; none: the image
     std::uint64_t offset = 0;
-    std::optional<std::uint64_t> length;  // none: to the end of the image
+    std::optional<std::uint64_t> length;  // none: to the end of the image (or of the file)
+    std::optional<std::string> path;      // a file on the disc inside, the range counted in it; none: the image
 };
 
 struct LsArgs {
