@@ -47,6 +47,8 @@ TEST(DiscTree, XorrisoDiscsHoldWhatXorrisoListsAndTheFilesWritten) {
           {"EMPTY.BIN", "tree/empty.bin"}, {"PRIVATE.TXT", "tree/private.txt"}}},
         {"j", qivpak::DiscNames::joliet,
          {{"café.txt", "jtree/café.txt"}, {"日本語.txt", "jtree/日本語.txt"}, {"Ünï/note.txt", "jtree/Ünï/note.txt"}}},
+        // relocated folders shown where they belong (CL), their stand-ins and RR_MOVED not at all (RE)
+        {"deep", qivpak::DiscNames::rock_ridge, {{"a/b/c/d/e/f/g/h/i/j/k.txt", "dtree/a/b/c/d/e/f/g/h/i/j/k.txt"}}},
     };
     for (const Row& row : rows) {
         const std::string disc = row.disc;

@@ -28,8 +28,10 @@ inline Bytes deep_data() { return make_image("tn", 20000, 7); }
 //         empty.bin private.txt ("secret", mode 0640) link -> Docs/readme.txt; everything else
 //         2023-01-02 03:04:05 UTC, files 0644 and folders 0755
 //   jtree: café.txt ("a") 日本語.txt ("bb") Ünï/ Ünï/note.txt ("ccc")
-// and the discs: rr.iso (-R), l1.iso (-iso-level 1, no Rock Ridge), j.iso (-J, no Rock Ridge), each
-// packed into NAME.qiv. Returns "" or what failed.
+//   dtree: a/b/c/d/e/f/g/h/i/j/k.txt ("deep\n"), ten folders deep
+// and the discs: rr.iso (-R), l1.iso (-iso-level 1, no Rock Ridge), j.iso (-J, no Rock Ridge),
+// deep.iso (-R, the folders past the eighth level relocated to RR_MOVED), each packed into
+// NAME.qiv. Returns "" or what failed.
 inline std::string make_discs(const TempDir& dir) {
     const fs::path tree = dir / "tree", jtree = dir / "jtree";
     fs::create_directories(tree / "Docs" / "Deep");
@@ -55,10 +57,16 @@ inline std::string make_discs(const TempDir& dir) {
     write_file(jtree / "café.txt", std::string("a"));
     write_file(jtree / "日本語.txt", std::string("bb"));
     write_file(jtree / "Ünï" / "note.txt", std::string("ccc"));
+    const fs::path deep = dir / "dtree" / "a/b/c/d/e/f/g/h/i/j";
+    fs::create_directories(deep);
+    write_file(deep / "k.txt", std::string("deep\n"));
     const std::pair<const char*, std::vector<std::string>> discs[] = {
-        {"rr.iso", {"-R", t}}, {"l1.iso", {"-iso-level", "1", "--norock", t}}, {"j.iso", {"-J", "--norock", jtree.string()}}};
+        {"rr.iso", {"-R", t}}, {"l1.iso", {"-iso-level", "1", "--norock", t}},
+        {"j.iso", {"-J", "--norock", jtree.string()}}, {"deep.iso", {"-R", (dir / "dtree").string()}}};
     for (const auto& [name, options] : discs) {
         std::vector<std::string> argv = {kXorriso, "-as", "mkisofs", "-quiet", "-o", (dir / name).string()};
+        if (std::string(name) == "deep.iso")
+            argv.insert(argv.begin() + 1, {"-compliance", "deep_paths_off", "-rr_reloc_dir", "RR_MOVED"});
         argv.insert(argv.end(), options.begin(), options.end());
         const ProcessResult made = run_process(argv);
         if (made.status != 0) return std::string("xorriso failed on ") + name + ": " + made.err;
