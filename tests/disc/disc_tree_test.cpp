@@ -253,4 +253,28 @@ TEST(DiscTree, MultiExtentFilesAreOneAndUnsafeNamesAreNeverLookedUp) {
     EXPECT_FALSE(tree.find("/A"));
 }
 
+// Joliet names are UTF-16 big-endian: a pair of surrogates is one character, a lone one U+FFFD.
+TEST(DiscTree, JolietNamesBecomeUtf8) {
+    const TempDir dir;
+    HandDisc disc;
+    const std::size_t svd = 17 * SECTOR_SIZE, end = 18 * SECTOR_SIZE;
+    disc.bytes[end] = 255;
+    std::copy_n(disc.bytes.begin() + static_cast<std::ptrdiff_t>(svd + 1), 6, disc.bytes.begin() + static_cast<std::ptrdiff_t>(end + 1));
+    disc.bytes[svd] = 2;
+    std::copy_n("%/@", 3, disc.bytes.begin() + static_cast<std::ptrdiff_t>(svd + 88));
+    disc.put(svd + 156, std::string(1, '\0'), 21, SECTOR_SIZE, true);
+    disc.put(disc.dir(20, 20), "E;1", 22, 3);
+    const std::string utf16 = {'\0', '\xe9', '\xd8', '\x3d', '\xde', '\x00', '\xd8', '\x00', '\0', ';', '\0', '1'};
+    disc.put(disc.dir(21, 21), utf16, 22, 3);
+    std::copy_n("abc", 3, disc.bytes.begin() + 22 * SECTOR_SIZE);
+    ASSERT_EQ(walk_packed(dir, disc), "");
+    const qivpak::QivReader reader((dir / "hand.qiv").string());
+    const DiscTree tree(reader);
+    EXPECT_EQ(tree.names(), qivpak::DiscNames::joliet);
+    const std::vector<qivpak::DiscEntry> root = tree.list(tree.root());
+    ASSERT_EQ(root.size(), 1u);
+    EXPECT_EQ(root[0].name, "\xc3\xa9\xf0\x9f\x98\x80\xef\xbf\xbd");  // U+00E9 U+1F600 U+FFFD
+    EXPECT_EQ(whole(tree, tree.lookup(root[0].path)), Bytes({'a', 'b', 'c'}));
+}
+
 }  // namespace
