@@ -54,7 +54,7 @@ int cat_disc_file(const qivpak::QivReader& reader, const CatArgs& args, Streams&
         tree.emplace(reader);
         file = tree->find(*args.path);
     } catch (const std::exception& error) {
-        print_failure(io.err, args.container, error);
+        print_disc_failure(io.err, args.container, error);
         return EXIT_SOME_FAILED;
     }
     if (!file) {
@@ -85,7 +85,7 @@ int cat_disc_file(const qivpak::QivReader& reader, const CatArgs& args, Streams&
             got = tree->read(*file, at, buffer.data(), length);
         } catch (const std::exception& error) {
             if (std::fflush(io.out) != 0) return cannot_write(io);
-            print_failure(io.err, args.container, error);
+            print_disc_failure(io.err, args.container, error);
             return EXIT_SOME_FAILED;
         }
         if (!write_out(io.out, buffer.data(), got)) return cannot_write(io);

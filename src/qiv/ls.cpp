@@ -114,7 +114,7 @@ int ls_command(const LsArgs& args, Streams& io) {
         reader.emplace(open_container(args.container));
         tree.emplace(*reader);
     } catch (const std::exception& error) {
-        print_failure(io.err, args.container, error);
+        print_disc_failure(io.err, args.container, error);
         return EXIT_SOME_FAILED;
     }
     int status = EXIT_ALL_WELL;
@@ -132,7 +132,7 @@ int ls_command(const LsArgs& args, Streams& io) {
             if (entry->path != "/") add(*entry);
             if (entry->kind == qivpak::EntryKind::folder) tree->walk(*entry, add);
         } catch (const std::exception& error) {
-            print_failure(io.err, args.container, error);
+            print_disc_failure(io.err, args.container, error);
             status = EXIT_SOME_FAILED;
         }
     }

@@ -1,5 +1,6 @@
 // disc_test.cpp - qiv ls and qiv cat PATH on discs from xorriso: literal output, xorriso's own listing, refusals
 #include "support/disc_fixtures.hpp"
+#include "support/iso_image.hpp"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,13 @@ struct Discs {
         if (!have_xorriso()) return;
         made = make_discs(dir);
         write_file(dir / "zeros.iso", Bytes(40000, 0));
-        if (made.empty() && run_tool(dir, {"zeros.iso", "zeros.qiv"}).status != 0) made = "qivpak failed on zeros.iso";
+        // A file whose name holds an escape, then a folder that is the root again.
+        HandDisc loop;
+        loop.put(loop.put(loop.dir(20, 20), "E\x1b;1", 22, 0), "A\x1b", 20, SECTOR_SIZE, true);
+        write_file(dir / "loop.iso", loop.bytes);
+        for (const char* image : {"zeros", "loop"})
+            if (made.empty() && run_tool(dir, {std::string(image) + ".iso", std::string(image) + ".qiv"}).status != 0)
+                made = std::string("qivpak failed on ") + image;
     }
     ProcessResult qiv(std::vector<std::string> args) const {
         args.insert(args.begin(), QIV_BINARY);
@@ -60,6 +67,7 @@ TEST(QivDisc, LsAndCatPrintTheirLiteralOutputAndStatus) {
          "", 0},
         {{"ls", "j.qiv"}, "café.txt\nÜnï/\nÜnï/note.txt\n日本語.txt\n", "", 0},
         {{"ls", "zeros.qiv"}, "", "qiv: zeros.qiv: not an ISO 9660 disc\n", 1},
+        {{"ls", "loop.qiv"}, "E\\u001b\nA\\u001b/\n", "qiv: loop.qiv: directory loop at /A\\u001b\n", 1},
         {{"ls", "missing.qiv"}, "", "qiv: missing.qiv: Cannot open input file missing.qiv\n", 1},
         {{"cat", "rr.qiv", "Docs/readme.txt"}, "hello\n", "", 0},
         {{"cat", "j.qiv", "/Ünï/note.txt"}, "ccc", "", 0},
