@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <thread>
 
 namespace {
 
@@ -109,6 +110,17 @@ TEST(DiscTree, RockRidgeGivesModesTimesLinksAndRangesOfFiles) {
     ASSERT_EQ(tree.read(data, 19900, part.data(), part.size()), 100u);
     EXPECT_EQ(Bytes(part.begin(), part.begin() + 100), Bytes(source.begin() + 19900, source.end()));
     EXPECT_EQ(tree.read(data, 20000, part.data(), part.size()), 0u);
+    // One tree, many threads: each looks up and reads on its own.
+    std::vector<int> same(4, 0);
+    std::vector<std::thread> threads;
+    for (std::size_t t = 0; t < same.size(); ++t)
+        threads.emplace_back([&, t] {
+            for (int round = 0; round < 20; ++round)
+                same[t] += whole(tree, tree.lookup("/Docs/Deep/data.bin")) == source &&
+                           whole(tree, tree.lookup("/Docs/readme.txt")) == Bytes({'h', 'e', 'l', 'l', 'o', '\n'});
+        });
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(same, std::vector<int>(4, 20));
     EXPECT_EQ(tree.lookup("/").path, "/");
     EXPECT_FALSE(tree.find("/Docs/readme.txt/x"));
     const std::pair<std::function<void()>, std::string> refusals[] = {
