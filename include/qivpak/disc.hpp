@@ -31,6 +31,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -73,7 +74,10 @@ struct DiscEntry {
     // Such an entry is listed as read, but lookup() never matches it.
     bool unsafe_name = false;
     std::vector<DiscExtent> extents;    // where the bytes lie, in order
-    std::vector<std::uint32_t> ancestors;  // first blocks of the folders above (root first), for loop checks
+    // First blocks of the folders above (root first), for the loop checks;
+    // shared by the entries of one folder, so a listing costs no more per
+    // entry however deep it lies. None for the root.
+    std::shared_ptr<const std::vector<std::uint32_t>> ancestors;
 };
 
 class DiscTree {

@@ -279,9 +279,11 @@ std::vector<DiscEntry> DiscTree::read_folder(const DiscEntry& folder, std::uint6
     const std::string& where = folder.path;
     if (folder.kind != EntryKind::folder || folder.extents.size() != 1) throw DiscError("not a folder: " + where);
     const DiscExtent extent = folder.extents[0];
-    if (std::find(folder.ancestors.begin(), folder.ancestors.end(), extent.block) != folder.ancestors.end())
+    const std::vector<std::uint32_t> none;
+    const std::vector<std::uint32_t>& above = folder.ancestors ? *folder.ancestors : none;
+    if (std::find(above.begin(), above.end(), extent.block) != above.end())
         throw DiscError("directory loop at " + where);
-    if (folder.ancestors.size() > MAX_DEPTH) throw DiscError("folders nest too deep at " + where);
+    if (above.size() > MAX_DEPTH) throw DiscError("folders nest too deep at " + where);
     if (!inside(reader_, extent.block * BLOCK, extent.length))
         throw DiscError("extent past the end of the image at " + where);
     if (budget) {
@@ -292,8 +294,9 @@ std::vector<DiscEntry> DiscTree::read_folder(const DiscEntry& folder, std::uint6
 
     std::vector<DiscEntry> entries;
     std::optional<DiscEntry> pending;  // a multi-extent file whose last record is still to come
-    std::vector<std::uint32_t> ancestors = folder.ancestors;
-    ancestors.push_back(extent.block);
+    auto chain = std::make_shared<std::vector<std::uint32_t>>(above);
+    chain->push_back(extent.block);
+    const std::shared_ptr<const std::vector<std::uint32_t>> ancestors = std::move(chain);
     for (std::size_t pos = 0; pos < data.size();) {
         const std::size_t length = data[pos];
         if (length == 0) {
@@ -385,7 +388,8 @@ void DiscTree::walk(const DiscEntry& folder, const std::function<void(const Disc
     std::set<std::uint32_t> walked;
     const std::function<void(const DiscEntry&)> into = [&](const DiscEntry& here) {
         const std::uint32_t block = here.extents.empty() ? 0 : here.extents[0].block;
-        const bool loop = std::find(here.ancestors.begin(), here.ancestors.end(), block) != here.ancestors.end();
+        const bool loop = here.ancestors &&
+                          std::find(here.ancestors->begin(), here.ancestors->end(), block) != here.ancestors->end();
         if (!loop && !walked.insert(block).second) throw DiscError("folder reached twice at " + here.path);
         for (const DiscEntry& entry : read_folder(here, &budget)) {
             visit(entry);

@@ -194,6 +194,12 @@ TEST(DiscTree, HostileDiscsEndInTheirError) {
         lay(disc);
         EXPECT_EQ(walk_packed(dir, disc), message) << message;
     }
+    // Folders 300 deep, each the only thing in the one above: the 257th is refused.
+    HandDisc deep(330);
+    for (std::uint32_t level = 0; level < 300; ++level) deep.put(deep.dir(20 + level, 20), "D", 21 + level, SECTOR_SIZE, true);
+    std::string too_deep = "folders nest too deep at ";
+    for (int d = 0; d < 257; ++d) too_deep += "/D";
+    EXPECT_EQ(walk_packed(dir, deep), too_deep);
 }
 
 TEST(DiscTree, MultiExtentFilesAreOneAndUnsafeNamesAreNeverLookedUp) {

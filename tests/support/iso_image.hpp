@@ -36,9 +36,10 @@ struct IsoImage : MemorySource {
     }
 };
 
-// A disc laid out by hand: volume descriptors in sectors 16 and 17, the root folder at sector 20.
+// A disc laid out by hand: volume descriptors in sectors 16 and 17, the root folder at sector 20;
+// 32 sectors unless given.
 struct HandDisc : IsoImage {
-    HandDisc() : IsoImage(32) {
+    explicit HandDisc(std::uint32_t sectors = 32) : IsoImage(sectors) {
         for (const std::uint8_t type : {1, 255}) {
             const std::size_t at = (type == 1 ? 16 : 17) * SECTOR_SIZE;
             bytes[at] = type;
