@@ -172,22 +172,19 @@ void read_entries(const std::uint8_t* p, std::size_t n, RockRidge& rr, std::opti
     }
 }
 
-std::string joined_link(const std::vector<std::string>& parts) {
+// A symlink target from its SL components: "" first is the root.
+std::string joined_link(const std::vector<std::string>& components) {
     std::string target;
-    for (std::size_t i = 0; i < parts.size(); ++i) {
-        if (i == 0 && parts[0].empty()) {
+    for (std::size_t i = 0; i < components.size(); ++i) {
+        if (i == 0 && components[0].empty()) {
             target = "/";
             continue;
         }
         if (!target.empty() && target.back() != '/') target += '/';
-        target += parts[i];
+        target += components[i];
     }
     return target;
 }
-
-}  // namespace
-
-namespace {
 
 // Reads bytes that were checked to lie inside the image.
 std::vector<std::uint8_t> read_bytes(const QivReader& reader, std::uint64_t offset, std::size_t length) {
