@@ -1,7 +1,7 @@
 // commands.hpp - the subcommands of qiv, each a function from its parsed arguments to an exit status
 //
 // qiv works on containers only through the public library API
-// (qivpak/pack.hpp, qivpak/reader.hpp). Every command writes its results to
+// (qivpak/pack.hpp, qivpak/reader.hpp, qivpak/disc.hpp). Every command writes its results to
 // `out` and its messages (one line each, naming the file) to `err`, and
 // returns one of the exit statuses below; an interruption (Ctrl-C, SIGTERM)
 // is noticed between frames, cleaned up after, and reported as
@@ -60,7 +60,15 @@ struct UnpackArgs {
 struct CatArgs {
     std::string container;
     std::uint64_t offset = 0;
-    std::optional<std::uint64_t> length;  // none: to the end of the image
+    std::optional<std::uint64_t> length;  // none: to the end of the image (or of the file)
+    std::optional<std::string> path;      // a file on the disc inside, the range counted in it; none: the image
+};
+
+struct LsArgs {
+    std::string container;
+    std::vector<std::string> paths;  // files and folders of the disc; none: all of it
+    bool long_format = false;        // --long: mode, size, time, path, symlink target
+    bool json = false;
 };
 
 int info_command(const InfoArgs& args, Streams& io);
@@ -68,6 +76,7 @@ int verify_command(const VerifyArgs& args, Streams& io);
 int pack_command(const PackArgs& args, Streams& io);
 int unpack_command(const UnpackArgs& args, Streams& io);
 int cat_command(const CatArgs& args, Streams& io);
+int ls_command(const LsArgs& args, Streams& io);
 
 // Parses the command line (the arguments after the program name, UTF-8) and
 // runs the command it names. --help and --version print to io.out and return

@@ -5,6 +5,7 @@
 #include "qiv/json.hpp"
 #include "qiv/paths.hpp"
 
+#include <qivpak/disc.hpp>
 #include <qivpak/reader.hpp>
 
 #include <cstdio>
@@ -38,6 +39,15 @@ inline void print_failure(std::FILE* err, const std::string& file, const std::ex
         std::fprintf(err, "qiv: %s: frame %u: %s\n", file.c_str(), static_cast<unsigned>(*frame), error.what());
     else
         std::fprintf(err, "qiv: %s: %s\n", file.c_str(), error.what());
+}
+
+// As print_failure, for ls and cat PATH: a disc's messages name its folders
+// and files, so they are shown as names are, never with their control bytes.
+inline void print_disc_failure(std::FILE* err, const std::string& file, const std::exception& error) {
+    if (dynamic_cast<const qivpak::DiscError*>(&error))
+        std::fprintf(err, "qiv: %s: %s\n", file.c_str(), shown(error.what()).c_str());
+    else
+        print_failure(err, file, error);
 }
 
 // {"file": FILE, "error": MESSAGE} with "frame": N when a frame is named.

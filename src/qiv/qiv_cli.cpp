@@ -100,20 +100,28 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
 
     CatArgs cat;
     std::optional<std::uint64_t> length;
-    CLI::App* cat_cmd = app.add_subcommand("cat", "write the plain image, or a byte range of it, to standard output");
+    CLI::App* cat_cmd = app.add_subcommand("cat", "write the plain image, or a file on its disc, or a byte range of either, to standard output");
     cat_cmd->add_option("container", cat.container, "QIV container")->required();
+    cat_cmd->add_option("path", cat.path, "a file on the disc inside (default: the whole image)");
     cat_cmd->add_option("--offset", cat.offset, "first byte (default 0)")->transform(DECIMAL);
     cat_cmd->add_option("--length", length, "bytes (default: to the end of the image)")->transform(DECIMAL);
 
+    LsArgs ls;
+    CLI::App* ls_cmd = app.add_subcommand("ls", "list the files and folders of the ISO 9660 disc inside a container");
+    ls_cmd->add_option("container", ls.container, "QIV container")->required();
+    ls_cmd->add_option("paths", ls.paths, "files and folders of the disc (default: all of it)");
+    ls_cmd->add_flag("-l,--long", ls.long_format, "mode, size, modification time (UTC), path, symlink target");
+    ls_cmd->add_flag("--json", ls.json, "one JSON document for scripts");
+
     // A first word that names no command is said to be one, rather than
     // taken for a stray argument of qiv itself.
-    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, cat_cmd};
+    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, cat_cmd, ls_cmd};
     const auto names_a_command = [&](const std::string& word) {
         return std::any_of(std::begin(commands), std::end(commands), [&](CLI::App* c) { return c->check_name(word); });
     };
     if (!args.empty() && !args[0].starts_with("-") && !names_a_command(args[0])) {
         std::fprintf(io.err,
-                     "qiv: '%s' is not a command: info, verify, pack, unpack or cat\n"
+                     "qiv: '%s' is not a command: info, verify, pack, unpack, cat or ls\n"
                      "Run qiv --help for more information.\n",
                      args[0].c_str());
         return EXIT_USAGE;
@@ -145,6 +153,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
         return pack_command(pack, io);
     }
     if (*unpack_cmd) return unpack_command(unpack, io);
+    if (*ls_cmd) return ls_command(ls, io);
     cat.length = length;
     return cat_command(cat, io);
 }

@@ -11,7 +11,7 @@ log=$work/log
 trap 'status=$?; ((status == 0)) || cat "$log" >&2; rm -rf "$work"' EXIT
 
 cmake --install "$build" --prefix "$work/prefix" >"$log" 2>&1
-for header in error pack progress reader; do test -f "$work/prefix/include/qivpak/$header.hpp"; done
+for header in disc error pack progress reader; do test -f "$work/prefix/include/qivpak/$header.hpp"; done
 test -f "$work/prefix/share/man/man1/qivpak.1"
 test -f "$work/prefix/share/doc/qivpak/LICENSE"
 # The library is the engine and the reader: the tool's front end is not in it.

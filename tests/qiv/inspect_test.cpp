@@ -312,7 +312,7 @@ TEST(QivInspect, CatRefusesATerminalAndReportsAFailedWrite) {
         std::FILE* err = std::tmpfile();
         ASSERT_TRUE(out && err) << sink.path;
         qiv::Streams io{out, err, sink.terminal};
-        qiv::CatArgs args{(lib.dir / "big.qiv").string(), 0, std::nullopt};
+        qiv::CatArgs args{(lib.dir / "big.qiv").string(), 0, std::nullopt, std::nullopt};
         EXPECT_EQ(qiv::cat_command(args, io), sink.status) << sink.path;
         std::rewind(err);
         char text[200] = {};

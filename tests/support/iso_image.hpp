@@ -1,4 +1,4 @@
-// iso_image.hpp - ISO 9660 directory records laid out by hand, in memory, for what real tools never write
+// iso_image.hpp - ISO 9660 directory records and whole discs laid out by hand, in memory, for what real tools never write
 #pragma once
 
 #include "format/qiv_format.hpp"
@@ -35,5 +35,43 @@ struct IsoImage : MemorySource {
         put(qivpak::ISO_ROOT_RECORD_OFFSET, std::string(1, '\0'), extent, SECTOR_SIZE, true);
     }
 };
+
+// A disc laid out by hand: volume descriptors in sectors 16 and 17, the root folder at sector 20;
+// 32 sectors unless given.
+struct HandDisc : IsoImage {
+    explicit HandDisc(std::uint32_t sectors = 32) : IsoImage(sectors) {
+        for (const std::uint8_t type : {1, 255}) {
+            const std::size_t at = (type == 1 ? 16 : 17) * SECTOR_SIZE;
+            bytes[at] = type;
+            std::copy_n("CD001", 5, bytes.begin() + static_cast<std::ptrdiff_t>(at + 1));
+            bytes[at + 6] = 1;
+        }
+        root(20);
+    }
+    // A record with System Use bytes after its name.
+    std::uint64_t put_su(std::uint64_t at, const std::string& name, std::uint32_t extent, std::uint32_t size, bool dir,
+                         const Bytes& su) {
+        const std::size_t start = 33 + name.size() + (name.size() % 2 == 0 ? 1 : 0);
+        const std::size_t len = (start + su.size() + 1) & ~std::size_t{1};
+        const std::uint64_t next = put(at, name, extent, size, dir, static_cast<std::uint8_t>(len));
+        std::copy(su.begin(), su.end(), bytes.begin() + static_cast<std::ptrdiff_t>(at + start));
+        return next;
+    }
+    // Root "." with the SUSP "SP" entry that marks Rock Ridge, and "..".
+    std::uint64_t rock_ridge_root() {
+        const Bytes sp = {'S', 'P', 7, 1, 0xbe, 0xef, 0};
+        return put(put_su(20 * SECTOR_SIZE, std::string(1, '\0'), 20, SECTOR_SIZE, true, sp), std::string(1, '\1'), 20,
+                   SECTOR_SIZE, true);
+    }
+};
+
+inline Bytes continuation(std::uint32_t block, std::uint32_t offset, std::uint32_t length) {
+    Bytes ce = {'C', 'E', 28, 1};
+    for (const std::uint32_t v : {block, offset, length}) {
+        for (int k = 0; k < 4; ++k) ce.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+        for (int k = 3; k >= 0; --k) ce.push_back(static_cast<std::uint8_t>(v >> (8 * k)));
+    }
+    return ce;
+}
 
 }  // namespace qivtest
