@@ -26,6 +26,24 @@ int cannot_write(Streams& io) {
     return EXIT_SOME_FAILED;
 }
 
+// The end of the byte range of --offset and --length within `size` bytes of `what` ("image", "file"), or
+// nothing after a message naming `where` when it passes their end.
+std::optional<std::uint64_t> range_end(const CatArgs& args, std::uint64_t size, const std::string& where,
+                                       const char* what, Streams& io) {
+    if (args.offset > size || (args.length && *args.length > size - args.offset)) {
+        std::fprintf(io.err, "qiv: %s: the range passes the end of the %s (%llu bytes)\n", where.c_str(), what,
+                     static_cast<unsigned long long>(size));
+        return std::nullopt;
+    }
+    return args.length ? args.offset + *args.length : size;
+}
+
+// Whether an interruption came; its signal is then in io.interrupted.
+bool interrupted(Streams& io) {
+    io.interrupted = qivpak::pending_interrupt();
+    return io.interrupted != 0;
+}
+
 // After a read from `at` on met `damage`: the bytes from `at` up to the
 // damaged frame are good, so they go out before the message.
 int write_until_damage(const qivpak::QivReader& reader, std::uint64_t at, const qivpak::QivFormatError& damage,
@@ -65,21 +83,13 @@ int cat_disc_file(const qivpak::QivReader& reader, const CatArgs& args, Streams&
         std::fprintf(io.err, "qiv: %s: is a folder\n", where.c_str());
         return EXIT_SOME_FAILED;
     }
-    const std::uint64_t size = file->size;
-    if (args.offset > size || (args.length && *args.length > size - args.offset)) {
-        std::fprintf(io.err, "qiv: %s: the range passes the end of the file (%llu bytes)\n", where.c_str(),
-                     static_cast<unsigned long long>(size));
-        return EXIT_SOME_FAILED;
-    }
-    const std::uint64_t end = args.length ? args.offset + *args.length : size;
+    const std::optional<std::uint64_t> end = range_end(args, file->size, where, "file", io);
+    if (!end) return EXIT_SOME_FAILED;
     qivpak::set_binary(io.out);
     std::vector<std::uint8_t> buffer(kChunk);
-    for (std::uint64_t at = args.offset; at < end;) {
-        if (const int signal = qivpak::pending_interrupt()) {
-            io.interrupted = signal;
-            return EXIT_INTERRUPTED;
-        }
-        const auto length = static_cast<std::size_t>(std::min(end - at, kChunk));
+    for (std::uint64_t at = args.offset; at < *end;) {
+        if (interrupted(io)) return EXIT_INTERRUPTED;
+        const auto length = static_cast<std::size_t>(std::min(*end - at, kChunk));
         std::size_t got = 0;
         try {
             got = tree->read(*file, at, buffer.data(), length);
@@ -114,23 +124,16 @@ int cat_command(const CatArgs& args, Streams& io) {
         return EXIT_SOME_FAILED;
     }
     if (args.path) return cat_disc_file(*reader, args, io);
-    const std::uint64_t size = reader->size();
-    if (args.offset > size || (args.length && *args.length > size - args.offset)) {
-        std::fprintf(io.err, "qiv: %s: the range passes the end of the image (%llu bytes)\n", args.container.c_str(),
-                     static_cast<unsigned long long>(size));
-        return EXIT_SOME_FAILED;
-    }
-    const std::uint64_t end = args.length ? args.offset + *args.length : size;
+    const std::optional<std::uint64_t> range = range_end(args, reader->size(), args.container, "image", io);
+    if (!range) return EXIT_SOME_FAILED;
+    const std::uint64_t end = *range;
 
     qivpak::set_binary(io.out);
     std::vector<std::uint8_t> buffer(kChunk);
     // Reads end on the chunk grid, so that after the first every frame is
     // inflated straight into the buffer.
     for (std::uint64_t at = args.offset; at < end;) {
-        if (const int signal = qivpak::pending_interrupt()) {
-            io.interrupted = signal;
-            return EXIT_INTERRUPTED;
-        }
+        if (interrupted(io)) return EXIT_INTERRUPTED;
         const auto length = static_cast<std::size_t>(std::min(end, (at / kChunk + 1) * kChunk) - at);
         std::optional<qivpak::QivFormatError> damage;
         try {
