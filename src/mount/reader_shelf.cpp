@@ -31,9 +31,9 @@ ReaderShelf::ReaderShelf(ReaderShelf&& other) noexcept
       slots_(std::move(other.slots_)), recent_(std::move(other.recent_)) {}
 
 std::shared_ptr<const QivReader> ReaderShelf::get(std::size_t index) {
+    if (paths_.empty()) return slots_.at(index).reader;  // open throughout: nothing changes, no lock needed
     std::lock_guard lock(mutex_);
     Slot& slot = slots_.at(index);
-    if (paths_.empty()) return slot.reader;  // open throughout
     if (slot.reader) {
         recent_.splice(recent_.begin(), recent_, slot.place);
         return slot.reader;

@@ -105,15 +105,7 @@ private:
             item.outcome = Outcome::interrupted;
         } catch (const std::exception& failure) {
             item.outcome = Outcome::failed;
-            // A damaged container names its frame, as verify and cat name it.
-            const auto frame = failed_frame(failure);
-            item.why = (frame ? "frame " + std::to_string(*frame) + ": " : std::string()) + failure.what();
-            // The system's reason, where the library's message does not say it ("No space left on device").
-            const auto* error = dynamic_cast<const qivpak::Error*>(&failure);
-            if (error && !error->reason().empty()) {
-                if (item.why.ends_with('.')) item.why.pop_back();
-                item.why += ": " + error->reason();
-            }
+            item.why = failure_text(failure);  // its frame and the system's reason, as verify and cat say them
         }
         item.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     }

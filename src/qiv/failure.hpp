@@ -16,10 +16,10 @@
 
 namespace qiv {
 
-// The reader of the container `file`. A folder is refused as what it is (the
+// The reader of the container `file`, its index checked as exactly as a
+// writer makes it (qivpak::Checks::exact): a frame that lies elsewhere is
+// damage, not a different image. A folder is refused as what it is (the
 // reader would call it no container). Throws qivpak::Error.
-// Its index is checked as exactly as a writer makes it (qivpak::Checks::exact):
-// a frame that lies elsewhere is damage, not a different image.
 inline qivpak::QivReader open_container(const std::string& file) {
     std::error_code error;
     if (std::filesystem::is_directory(to_path(file), error)) throw qivpak::Error("is a folder");
@@ -32,13 +32,23 @@ inline std::optional<std::uint32_t> failed_frame(const std::exception& error) {
     return format ? format->frame() : std::nullopt;
 }
 
-// "qiv: FILE: MESSAGE", or "qiv: FILE: frame N: MESSAGE" when a frame is named;
-// MESSAGE is the library's what().
+// The words of a failure: the library's what(), after "frame N: " when a
+// frame is named, and with the system's reason after a colon where the
+// library gives one ("I/O write error: No space left on device").
+inline std::string failure_text(const std::exception& error) {
+    const auto frame = failed_frame(error);
+    std::string text = (frame ? "frame " + std::to_string(*frame) + ": " : std::string()) + error.what();
+    const auto* library = dynamic_cast<const qivpak::Error*>(&error);
+    if (library && !library->reason().empty()) {
+        if (text.ends_with('.')) text.pop_back();
+        text += ": " + library->reason();
+    }
+    return text;
+}
+
+// "qiv: FILE: " and the failure's words.
 inline void print_failure(std::FILE* err, const std::string& file, const std::exception& error) {
-    if (const auto frame = failed_frame(error))
-        std::fprintf(err, "qiv: %s: frame %u: %s\n", file.c_str(), static_cast<unsigned>(*frame), error.what());
-    else
-        std::fprintf(err, "qiv: %s: %s\n", file.c_str(), error.what());
+    std::fprintf(err, "qiv: %s: %s\n", file.c_str(), failure_text(error).c_str());
 }
 
 // As print_failure, for ls and cat PATH: a disc's messages name its folders
