@@ -184,9 +184,6 @@ private:
 
 // The steps that put a finished output in place under its name. Paths are UTF-8.
 
-// Creates `path` as a new, empty file; fails (name_taken) when anything of that name exists.
-IoStatus create_new_file(const std::string& path);
-
 // A new file that this process claims for as long as the object lives: other
 // processes may open, write and rename it, but is_abandoned() tells them it is
 // in use. The claim ends with the process however it ends (SIGKILL, a power

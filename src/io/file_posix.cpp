@@ -208,13 +208,6 @@ IoStatus rename_no_replace(const std::string& from, const std::string& to) {
 
 }  // namespace
 
-IoStatus create_new_file(const std::string& path) {
-    const int fd = open_retrying(path.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0666);
-    if (fd < 0) return last_failure();
-    ::close(fd);
-    return {};
-}
-
 std::optional<ClaimedFile> ClaimedFile::create(const std::string& path, IoStatus& status) {
     const int fd = open_retrying(path.c_str(), O_RDONLY | O_CREAT | O_EXCL, 0666);
     if (fd < 0) {

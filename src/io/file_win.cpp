@@ -214,11 +214,6 @@ std::string directory_of(const std::string& path) {
     return path.substr(0, root ? cut + 1 : cut);
 }
 
-IoStatus create_new_file(const std::string& path) {
-    const Handle file{create(path, GENERIC_WRITE, CREATE_NEW, FILE_ATTRIBUTE_NORMAL)};
-    return file.handle == INVALID_HANDLE_VALUE ? last_failure() : IoStatus{};
-}
-
 std::optional<ClaimedFile> ClaimedFile::create(const std::string& path, IoStatus& status) {
     // The handle kept open is the claim: others may still read, write, rename and delete the file.
     const HANDLE handle = qivpak::create(path, GENERIC_READ, CREATE_NEW, FILE_ATTRIBUTE_NORMAL);

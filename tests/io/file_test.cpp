@@ -38,9 +38,11 @@ TEST(File, FinishingAnOutputReplacesAFileOnlyWhenAskedTo) {
     TempDir dir;
     const std::string temp = (dir / "temp").string(), final_name = (dir / "final").string();
     write_file(dir / "final", "good\n");
-    const qivpak::IoStatus taken = qivpak::create_new_file(final_name);
+    qivpak::IoStatus taken;
+    EXPECT_FALSE(qivpak::ClaimedFile::create(final_name, taken));
     EXPECT_TRUE(!taken.ok() && taken.name_taken());
-    const qivpak::IoStatus created = qivpak::create_new_file(temp);
+    qivpak::IoStatus created;
+    EXPECT_TRUE(qivpak::ClaimedFile::create(temp, created));  // the claim ends here: only the file is needed
     ASSERT_TRUE(created.ok() && !created.name_taken() && created.reason().empty());
     write_file(dir / "temp", "new\n");
     EXPECT_TRUE(qivpak::flush_to_device(temp).ok());
