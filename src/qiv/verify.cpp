@@ -1,10 +1,9 @@
 // verify.cpp - qiv verify: every frame read, the image's hashes, and the DAT files' verdict
 #include "io/interrupt.hpp"
-#include "io/cpu_count.hpp"
 #include "qiv/commands.hpp"
+#include "qiv/container_hashes.hpp"
 #include "qiv/dat.hpp"
 #include "qiv/failure.hpp"
-#include "qiv/image_hash.hpp"
 #include "qiv/json.hpp"
 #include "qiv/paths.hpp"
 
@@ -108,30 +107,29 @@ JsonObject result_json(const std::string& file, std::uint64_t size, const ImageH
 int verify_command(const VerifyArgs& args, Streams& io) {
     std::vector<DatRom> roms;
     if (!read_dats(args.dats, roms, io.err)) return EXIT_SOME_FAILED;
-    const unsigned readers = std::min(args.threads != 0 ? args.threads : qivpak::available_cpus(), qivpak::MAX_WORKERS);
-    const auto should_stop = [] { return qivpak::pending_interrupt() != 0; };
 
     int status = EXIT_ALL_WELL;
     std::optional<JsonArrayWriter> json;
     if (args.json) json.emplace(io.out);
-    for (const std::string& file : args.containers) {
-        try {
-            const qivpak::QivReader reader = open_container(file);
-            const ImageHashes hashes = hash_image(reader, readers, should_stop);
-            std::optional<DatVerdict> verdict;
-            if (!args.dats.empty()) verdict = find_image(roms, reader.size(), hashes, file);
-            if (verdict && verdict->kind != DatVerdict::Kind::verified) status = EXIT_SOME_FAILED;
-            if (json) json->add(result_json(file, reader.size(), hashes, verdict));
-            else print_result(io.out, file, reader.size(), hashes, verdict);
-        } catch (const qivpak::Stopped&) {
-            io.interrupted = qivpak::pending_interrupt();
-            return EXIT_INTERRUPTED;
-        } catch (const std::exception& error) {
+    const auto report = [&](const std::string& file, const ContainerHashes* hashed, const std::exception* failure) {
+        if (failure) {
             status = EXIT_SOME_FAILED;
-            if (json) json->add(failure_json(file, error));
-            else print_failure(io.err, file, error);
+            if (json) json->add(failure_json(file, *failure));
+            else print_failure(io.err, file, *failure);
+        } else {
+            std::optional<DatVerdict> verdict;
+            if (!args.dats.empty()) verdict = find_image(roms, hashed->size, hashed->hashes, file);
+            if (verdict && verdict->kind != DatVerdict::Kind::verified) status = EXIT_SOME_FAILED;
+            if (json) json->add(result_json(file, hashed->size, hashed->hashes, verdict));
+            else print_result(io.out, file, hashed->size, hashed->hashes, verdict);
         }
         std::fflush(io.out);
+    };
+    try {
+        hash_containers(args.containers, {args.threads}, report);
+    } catch (const qivpak::Stopped&) {
+        io.interrupted = qivpak::pending_interrupt();
+        return EXIT_INTERRUPTED;
     }
     if (json) json->close();
     return with_output_checked(io, status);
