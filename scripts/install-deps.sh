@@ -11,7 +11,7 @@ packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config zlib1g-dev l
 for stage in "$@"; do
     case $stage in
     windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64) ;;
-    bench) packages+=(pigz openssl time squashfs-tools squashfuse) ;;
+    bench) packages+=(pigz openssl time squashfs-tools squashfuse strace) ;;
     *) echo "install-deps.sh: unknown stage $stage" >&2; exit 2 ;;
     esac
 done
