@@ -40,7 +40,6 @@ DiscFiles::Listing DiscFiles::list(std::size_t index, const DiscEntry& folder) {
     auto listing = std::make_shared<const std::vector<DiscEntry>>(std::move(entries));
 
     std::lock_guard lock(mutex_);
-    ++folders_read_;
     if (kept_.count(key) != 0) return listing;
     recent_.push_front(key);
     kept_.emplace(std::move(key), Kept{listing, recent_.begin()});
@@ -72,11 +71,6 @@ std::size_t DiscFiles::read(std::size_t index, const DiscEntry& file, std::uint6
         extent_start = extent_end;
     }
     return done;
-}
-
-std::size_t DiscFiles::folders_read() const {
-    std::lock_guard lock(mutex_);
-    return folders_read_;
 }
 
 }  // namespace qivpak

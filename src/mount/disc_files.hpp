@@ -51,9 +51,6 @@ public:
     // does; throws DiscError when the image ends before the file does.
     std::size_t read(std::size_t index, const DiscEntry& file, std::uint64_t offset, void* buffer, std::size_t length);
 
-    // Folders read from the discs since construction (for tests).
-    std::size_t folders_read() const;
-
 private:
     using Key = std::pair<std::size_t, std::string>;  // image, folder path
     struct Kept {
@@ -68,7 +65,6 @@ private:
     std::map<Key, Kept> kept_;   // guarded by mutex_
     std::list<Key> recent_;      // most recently used first; guarded by mutex_
     std::size_t entries_ = 0;    // in kept_; guarded by mutex_
-    std::size_t folders_read_ = 0;  // guarded by mutex_
 };
 
 }  // namespace qivpak
