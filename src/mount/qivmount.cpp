@@ -127,9 +127,13 @@ int find_image(const char* path) {
 }
 
 // libfuse ends the mount unless init asks for the read size that the options gave.
-void* init_mount(fuse_conn_info* conn, fuse_config*) {
+void* init_mount(fuse_conn_info* conn, fuse_config* config) {
     Mount& m = mount();
     conn->max_read = m.max_read;
+    if (m.files) {
+        // A disc never changes while it is mounted: the kernel may keep what it looked up.
+        config->entry_timeout = config->attr_timeout = config->negative_timeout = 3600;
+    }
     return &m;
 }
 
