@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <span>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -29,30 +30,23 @@ namespace {
 constexpr std::size_t kLeadingZeros = 16 * 2048;
 constexpr std::uint64_t kMaxFileBytes = 64u << 20;  // read per input
 
-// The container of `image` (a whole number of frames), every frame raw.
-std::vector<std::uint8_t> container_of(const std::vector<std::uint8_t>& image) {
+// The container of `image` (a whole number of frames), every frame raw, in a file in memory.
+int container_of(const std::vector<std::uint8_t>& image) {
     const auto frames = static_cast<std::uint32_t>(image.size() / qivpak::FRAME_SIZE);
     qivpak::NcAreaTable areas{};
     areas[0] = {0, frames};
     std::vector<std::uint32_t> offsets(frames);
-    const std::vector<std::uint16_t> lengths(frames, static_cast<std::uint16_t>(qivpak::FRAME_SIZE));
     for (std::uint32_t i = 0; i < frames; ++i)
         offsets[i] = static_cast<std::uint32_t>(qivpak::data_start(frames, true) + std::uint64_t{i} * qivpak::FRAME_SIZE);
     const auto header = qivpak::encode_header({static_cast<std::uint32_t>(image.size()), 1, 1});
-    const auto index = qivpak::encode_index(offsets, lengths);
+    const auto index = qivpak::encode_index(offsets, std::vector<std::uint16_t>(frames, qivpak::FRAME_SIZE));
     const auto table = qivpak::encode_nc_table(areas);
-    std::vector<std::uint8_t> out(header.begin(), header.end());
-    out.insert(out.end(), index.begin(), index.end());
-    out.insert(out.end(), table.begin(), table.end());
-    out.insert(out.end(), image.begin(), image.end());
-    return out;
+    const int fd = ::memfd_create("disc", MFD_CLOEXEC);
+    for (const std::span<const std::uint8_t> part : {std::span<const std::uint8_t>(header), std::span(index),
+                                                     std::span<const std::uint8_t>(table), std::span(image)})
+        check(fd >= 0 && ::write(fd, part.data(), part.size()) == ssize_t(part.size()), "a container not written");
+    return fd;
 }
-
-struct MemoryFile {
-    int fd = ::memfd_create("disc", MFD_CLOEXEC);
-    ~MemoryFile() { ::close(fd); }
-    std::string path() const { return "/proc/self/fd/" + std::to_string(fd); }
-};
 
 }  // namespace
 
@@ -61,12 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint8_t> image(kLeadingZeros, 0);
     image.insert(image.end(), data, data + size);
     image.resize((image.size() + qivpak::FRAME_SIZE - 1) / qivpak::FRAME_SIZE * qivpak::FRAME_SIZE);
-    const std::vector<std::uint8_t> container = container_of(image);
-    const MemoryFile file;
-    check(file.fd >= 0 && ::write(file.fd, container.data(), container.size()) == ssize_t(container.size()),
-          "the container cannot be written to memory");
-
-    const qivpak::QivReader reader(file.path());
+    const int fd = container_of(image);
+    const qivpak::QivReader reader("/proc/self/fd/" + std::to_string(fd));
+    ::close(fd);  // the reader holds a file of its own
     std::uint64_t file_bytes = 0;
     std::array<std::uint8_t, 3000> buffer;
     try {

@@ -321,13 +321,13 @@ TEST(DiscFiles, FindsPathsAndReadsFilesWhateverTheFoldersKept) {
     const qivpak::DiscEntry root = qivpak::DiscTree(readers[0]).root();
     qivpak::ImageCache cache(std::move(readers), 4 * kFrame, 2);
     qivpak::DiscFiles files(cache, {root}, 1);
-    const struct { const char* path; const char* found; std::uint64_t size; } rows[] = {  // found: "" for none
+    const struct { const char* path; std::string found; std::uint64_t size; } rows[] = {  // the name found, or "-"
         {"/Docs/Deep/data.bin", "data.bin", 20000}, {"//Docs//readme.txt", "readme.txt", 6}, {"/", "", 2048},
-        {"/link", "link", 0}, {"/nope", nullptr, 0}, {"/empty.bin/x", nullptr, 0}, {"/Docs/Deep/data.bin", "data.bin", 20000}};
+        {"/link", "link", 0}, {"/nope", "-", 0}, {"/empty.bin/x", "-", 0}, {"/Docs/Deep/data.bin", "data.bin", 20000}};
     for (const auto& row : rows) {
         const std::optional<qivpak::DiscEntry> e = files.find(0, row.path);
-        EXPECT_EQ(e ? std::pair(e->name, e->size) : std::pair(std::string("none"), std::uint64_t{0}),
-                  std::pair(std::string(row.found ? row.found : "none"), row.size)) << row.path;
+        EXPECT_EQ(e ? std::pair(e->name, e->size) : std::pair(std::string("-"), std::uint64_t{0}),
+                  std::pair(row.found, row.size)) << row.path;
     }
     Bytes got(20010, 0xEE);
     EXPECT_EQ(files.read(0, *files.find(0, "/Docs/Deep/data.bin"), 0, got.data(), got.size()), 20000u);
