@@ -10,16 +10,15 @@ DiscFiles::DiscFiles(ImageCache& cache, std::vector<DiscEntry> roots, std::size_
 
 std::optional<DiscEntry> DiscFiles::find(std::size_t index, std::string_view path) {
     DiscEntry at = roots_.at(index);
-    while (!path.empty()) {
-        const std::size_t slash = path.find('/');
-        const std::string_view name = path.substr(0, slash);
-        path = slash == std::string_view::npos ? std::string_view() : path.substr(slash + 1);
-        if (name.empty()) continue;
+    for (std::size_t from = 0, to; from < path.size(); from = to + 1) {
+        to = std::min(path.find('/', from), path.size());
+        if (to == from) continue;  // "//", or the leading "/"
         if (at.kind != EntryKind::folder) return std::nullopt;
         const Listing listing = list(index, at);
-        const auto it = std::find_if(listing->begin(), listing->end(), [&](const DiscEntry& e) { return e.name == name; });
-        if (it == listing->end()) return std::nullopt;
-        at = *it;
+        const std::string_view name = path.substr(from, to - from);
+        const auto match = std::find_if(listing->begin(), listing->end(), [&](const DiscEntry& e) { return e.name == name; });
+        if (match == listing->end()) return std::nullopt;
+        at = *match;
     }
     return at;
 }
