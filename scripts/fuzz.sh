@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # fuzz.sh - builds the libFuzzer targets with clang and runs each one for SECONDS seconds on a copy of its seed corpus
 #
-# Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: unpack pack iso, and inflaters where libdeflate is
+# Usage: scripts/fuzz.sh SECONDS [TARGET...]   (targets: unpack pack iso disc_tree, and inflaters where libdeflate is
 # installed; default all)
 # The build lives in build/fuzz. The targets run one after the other, each in
 # one process. For each it prints libFuzzer's closing lines (executions,
@@ -19,7 +19,7 @@ fi
 shift
 targets=("$@")
 if [[ ${#targets[@]} -eq 0 ]]; then
-    targets=(unpack pack iso)
+    targets=(unpack pack iso disc_tree)
     if pkg-config --exists libdeflate 2>/dev/null; then targets+=(inflaters); fi
 fi
 
@@ -36,7 +36,7 @@ trap 'rm -rf "$work"' EXIT
 crashes=$PWD/$build/crashes
 mkdir -p "$crashes"
 
-declare -A max_len=([unpack]=12288 [pack]=40000 [iso]=65536 [inflaters]=9216)
+declare -A max_len=([unpack]=12288 [pack]=40000 [iso]=65536 [disc_tree]=65536 [inflaters]=9216)
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1}
 status=0

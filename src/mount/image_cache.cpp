@@ -306,6 +306,8 @@ ImageCache::~ImageCache() = default;
 
 std::uint64_t ImageCache::image_size(std::size_t index) const { return impl_->images.size(index); }
 
+std::shared_ptr<const QivReader> ImageCache::reader(std::size_t index) { return impl_->images.get(index); }
+
 std::uint64_t ImageCache::frames_inflated() const { return impl_->inflated.load(); }
 
 std::size_t ImageCache::read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length) {

@@ -53,6 +53,10 @@ public:
     // touches is damaged, or its container cannot be opened.
     std::size_t read(std::size_t index, std::uint64_t offset, void* buffer, std::size_t length);
 
+    // The reader of image `index`, for what reads its bytes other than through
+    // the cache (the shelf's get(): it counts against the shelf's bound).
+    std::shared_ptr<const QivReader> reader(std::size_t index);
+
     // Frames inflated since construction (for tests and statistics).
     std::uint64_t frames_inflated() const;
 

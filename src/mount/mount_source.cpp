@@ -12,8 +12,9 @@ namespace qivpak {
 
 namespace fs = std::filesystem;
 
-std::string image_name(const std::string& container_file_name) {
-    return fs::path(container_file_name).replace_extension(".iso").string();
+std::string mounted_name(const std::string& container_file_name, MountView view) {
+    fs::path name(container_file_name);
+    return (view == MountView::images ? name.replace_extension(".iso") : name.stem()).string();
 }
 
 namespace {
@@ -25,33 +26,41 @@ struct stat stat_of(const std::string& path) {
     return st;
 }
 
-}  // namespace
-
-MountSource open_mount_source(const std::string& source) {
-    MountSource result{stat_of(source), {}, {}, {}};
-    if (!S_ISDIR(result.source_stat.st_mode)) {
-        result.sizes.push_back(QivReader(source).size());
-        result.images.push_back({image_name(fs::path(source).filename().string()), source, result.source_stat});
-        return result;
-    }
-
+// The regular files of `folder`, sorted.
+std::vector<fs::path> files_of(const std::string& folder) {
     std::error_code ec;
     std::vector<fs::path> files;
-    for (fs::directory_iterator it(source, ec), end; !ec && it != end; it.increment(ec)) {
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         std::error_code type_ec;
         if (it->is_regular_file(type_ec)) files.push_back(it->path());
     }
-    if (ec) throw std::runtime_error(source + ": " + ec.message());
+    if (ec) throw std::runtime_error(folder + ": " + ec.message());
     std::sort(files.begin(), files.end());
+    return files;
+}
 
+}  // namespace
+
+MountSource open_mount_source(const std::vector<std::string>& sources, MountView view) {
+    MountSource result{};
+    const char* const kind = view == MountView::images ? "image" : "folder";
     std::map<std::string, MountedImage> by_name;
     std::map<std::string, std::uint64_t> sizes;
-    for (const fs::path& file : files) {
-        const std::string path = file.string();
-        const std::string name = image_name(file.filename().string());
+    // Takes the container at `path`; a file named on the command line must be sound, one found in a folder may not be.
+    const auto take = [&](const std::string& path, const struct stat& st, bool named) {
+        const std::string name = mounted_name(fs::path(path).filename().string(), view);
         if (const auto taken = by_name.find(name); taken != by_name.end()) {
-            result.left_out.push_back(path + ": its image name " + name + " is taken by " + taken->second.container);
-            continue;
+            result.left_out.push_back(path + ": its " + kind + " name " + name + " is taken by " + taken->second.container);
+            return;
+        }
+        if (named) {
+            try {
+                sizes.emplace(name, QivReader(path).size());
+            } catch (const QivFormatError& e) {
+                throw std::runtime_error(path + ": " + e.what());
+            }
+            by_name.emplace(name, MountedImage{name, path, st});
+            return;
         }
         try {
             const std::uint64_t size = QivReader(path).size();
@@ -66,6 +75,16 @@ MountSource open_mount_source(const std::string& source) {
         } catch (const std::exception& e) {
             result.left_out.push_back(path + ": " + e.what());
         }
+    };
+    for (std::size_t k = 0; k < sources.size(); ++k) {
+        const std::string& source = sources[k];
+        const struct stat st = stat_of(source);
+        if (k == 0) result.source_stat = st;
+        if (!S_ISDIR(st.st_mode)) {
+            take(source, st, true);
+            continue;
+        }
+        for (const fs::path& file : files_of(source)) take(file.string(), st, false);
     }
     for (auto& [name, image] : by_name) {
         result.images.push_back(std::move(image));

@@ -1,11 +1,14 @@
-// qivmount.cpp - the qivmount command: QIV containers shown as read-only disc images through FUSE
+// qivmount.cpp - the qivmount command: QIV containers shown as read-only disc images, or their discs' files, through FUSE
 //
-// The file system is flat: its root lists one regular file per image. Reads
+// The image view is flat: its root lists one regular file per image. Reads
 // go to the ImageCache; everything else is answered from what
-// open_mount_source found before mounting. Nothing is ever written.
+// open_mount_source found before mounting. The files view (--files) lists one
+// folder per container, holding its disc's tree, looked up and read through
+// DiscFiles over the same cache. Nothing is ever written.
 #define FUSE_USE_VERSION 31
 #include <fuse.h>
 
+#include "mount/disc_files.hpp"
 #include "mount/image_cache.hpp"
 #include "mount/mount_source.hpp"
 #include "io/cpu_count.hpp"
@@ -19,20 +22,26 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <stdexcept>
 #include <string>
 
 namespace {
 
+using qivpak::DiscEntry;
+using qivpak::EntryKind;
 using qivpak::ImageCache;
 using qivpak::MountedImage;
 
 constexpr const char* kUsage =
     "usage: qivmount [-f] [-o OPTIONS] SOURCE MOUNTPOINT\n"
+    "       qivmount --files [-f] [-o OPTIONS] SOURCE... MOUNTPOINT\n"
     "Shows the QIV container SOURCE, or every container in the folder SOURCE, as\n"
     "read-only disc images at MOUNTPOINT. Unmount with: fusermount3 -u MOUNTPOINT\n"
     "\n"
+    "  --files            show each container as a read-only folder of its disc's\n"
+    "                     files, named after the container without its extension\n"
     "  -f                 stay in the foreground\n"
     "  -o cache_mib=N     MiB of inflated frames kept (default 16, 0 for none)\n"
     "  -o threads=N       threads inflating frames (default: one per CPU)\n"
@@ -48,12 +57,11 @@ struct Settings {
     bool foreground = false;
     bool help = false;
     bool version = false;
-    std::string source;
-    std::string mountpoint;
-    int extra_args = 0;  // names after MOUNTPOINT
+    bool files = false;
+    std::vector<std::string> names;  // the SOURCEs, then MOUNTPOINT
 };
 
-enum Key { key_foreground, key_debug, key_help, key_version };
+enum Key { key_foreground, key_debug, key_help, key_version, key_files };
 
 const fuse_opt kOptions[] = {
     {"cache_mib=%u", offsetof(Settings, cache_mib), 0},
@@ -67,6 +75,7 @@ const fuse_opt kOptions[] = {
     FUSE_OPT_KEY("--help", key_help),
     FUSE_OPT_KEY("-V", key_version),
     FUSE_OPT_KEY("--version", key_version),
+    FUSE_OPT_KEY("--files", key_files),
     FUSE_OPT_END,
 };
 
@@ -75,10 +84,9 @@ int take_option(void* data, const char* arg, int key, fuse_args*) {
     Settings& s = *static_cast<Settings*>(data);
     switch (key) {
     case FUSE_OPT_KEY_NONOPT:
-        if (s.source.empty()) s.source = arg;
-        else if (s.mountpoint.empty()) s.mountpoint = arg;
-        else ++s.extra_args;
+        s.names.emplace_back(arg);
         return 0;
+    case key_files: s.files = true; return 0;
     case key_foreground: s.foreground = true; return 0;
     case key_debug: s.foreground = true; return 1;
     case key_help: s.help = true; return 0;
@@ -86,6 +94,12 @@ int take_option(void* data, const char* arg, int key, fuse_args*) {
     default: return 1;
     }
 }
+
+// A file of the files view, open.
+struct OpenFile {
+    std::size_t image;
+    DiscEntry entry;
+};
 
 // What the FUSE callbacks see.
 struct Mount {
@@ -96,6 +110,12 @@ struct Mount {
     std::size_t max_open = 1;                    // containers the cache keeps open at once
     std::unique_ptr<ImageCache> cache;           // made after detaching: threads do not survive the fork
     unsigned max_read = 0;                       // as given with -o max_read=N
+    // The files view: the discs' roots (images[i]'s at roots[i]), their tree, and the files open.
+    std::vector<DiscEntry> roots;
+    std::unique_ptr<qivpak::DiscFiles> files;    // made with the cache
+    std::mutex open_mutex;
+    std::map<std::uint64_t, std::shared_ptr<const OpenFile>> open_files;  // by handle; guarded by open_mutex
+    std::uint64_t next_handle = 0;                                         // guarded by open_mutex
 };
 
 Mount& mount() { return *static_cast<Mount*>(fuse_get_context()->private_data); }
@@ -107,9 +127,13 @@ int find_image(const char* path) {
 }
 
 // libfuse ends the mount unless init asks for the read size that the options gave.
-void* init_mount(fuse_conn_info* conn, fuse_config*) {
+void* init_mount(fuse_conn_info* conn, fuse_config* config) {
     Mount& m = mount();
     conn->max_read = m.max_read;
+    if (m.files) {
+        // A disc never changes while it is mounted: the kernel may keep what it looked up.
+        config->entry_timeout = config->attr_timeout = config->negative_timeout = 3600;
+    }
     return &m;
 }
 
@@ -169,14 +193,134 @@ int read_file(const char*, char* buf, std::size_t size, off_t offset, fuse_file_
 
 int refuse_write(const char*, const char*, std::size_t, off_t, fuse_file_info*) { return -EROFS; }
 
-fuse_operations operations() {
+// The files view. Every callback maps what it throws to an errno: a damaged
+// frame or an unreadable folder is EIO, never a wrong byte.
+template <typename Call>
+int guarded(Call call) {
+    try {
+        return call();
+    } catch (const std::bad_alloc&) {
+        return -ENOMEM;
+    } catch (...) {
+        return -EIO;
+    }
+}
+
+// The container and the disc entry at `path` ("/NAME/A/b.txt"); -1 when there is none.
+int find_entry(const char* path, DiscEntry& entry) {
+    const std::string_view rest(path + 1);
+    const std::size_t slash = rest.find('/');
+    const int i = find_image(std::string("/").append(rest.substr(0, slash)).c_str());
+    if (i < 0) return -1;
+    auto found = mount().files->find(static_cast<std::size_t>(i),
+                                     slash == std::string_view::npos ? std::string_view("/") : rest.substr(slash));
+    if (!found) return -1;
+    entry = std::move(*found);
+    return i;
+}
+
+// Modes from Rock Ridge where the disc has them, else 0444 files and 0555
+// folders; never a write bit, and no read bit that the container lacks.
+int files_get_attr(const char* path, struct stat* st, fuse_file_info*) {
+    if (std::strcmp(path, "/") == 0) return get_attr(path, st, nullptr);
+    return guarded([&] {
+        DiscEntry entry;
+        const int i = find_entry(path, entry);
+        if (i < 0) return -ENOENT;
+        const struct stat& own = mount().images[static_cast<std::size_t>(i)].container_stat;
+        const bool folder = entry.kind == EntryKind::folder;
+        const mode_t type = folder ? S_IFDIR : entry.kind == EntryKind::symlink ? S_IFLNK : S_IFREG;
+        const mode_t bits = entry.mode ? static_cast<mode_t>(*entry.mode) : folder ? 0555 : 0444;
+        *st = {};
+        st->st_mode = type | (bits & 0555 & ((own.st_mode & 0444) | 0111));
+        st->st_nlink = folder ? 2 : 1;
+        st->st_size = static_cast<off_t>(entry.kind == EntryKind::symlink ? entry.target.size() : entry.size);
+        st->st_blocks = (st->st_size + 511) / 512;
+        st->st_uid = own.st_uid;
+        st->st_gid = own.st_gid;
+        st->st_mtim.tv_sec = st->st_atim.tv_sec = st->st_ctim.tv_sec = static_cast<time_t>(entry.mtime);
+        return 0;
+    });
+}
+
+int files_read_dir(const char* path, void* buf, fuse_fill_dir_t fill, off_t, fuse_file_info*, fuse_readdir_flags) {
+    if (std::strcmp(path, "/") == 0) return read_dir(path, buf, fill, 0, nullptr, fuse_readdir_flags{});
+    return guarded([&] {
+        DiscEntry entry;
+        const int i = find_entry(path, entry);
+        if (i < 0) return -ENOENT;
+        if (entry.kind != EntryKind::folder) return -ENOTDIR;
+        const qivpak::DiscFiles::Listing listing = mount().files->list(static_cast<std::size_t>(i), entry);
+        fill(buf, ".", nullptr, 0, fuse_fill_dir_flags{});
+        fill(buf, "..", nullptr, 0, fuse_fill_dir_flags{});
+        for (const DiscEntry& e : *listing) fill(buf, e.name.c_str(), nullptr, 0, fuse_fill_dir_flags{});
+        return 0;
+    });
+}
+
+int files_read_link(const char* path, char* buf, std::size_t size) {
+    return guarded([&] {
+        DiscEntry entry;
+        if (find_entry(path, entry) < 0) return -ENOENT;
+        if (entry.kind != EntryKind::symlink) return -EINVAL;
+        if (size == 0) return -EINVAL;
+        const std::size_t n = std::min(size - 1, entry.target.size());
+        std::memcpy(buf, entry.target.data(), n);
+        buf[n] = '\0';
+        return 0;
+    });
+}
+
+int files_open(const char* path, fuse_file_info* fi) {
+    return guarded([&] {
+        DiscEntry entry;
+        const int i = find_entry(path, entry);
+        if (i < 0) return -ENOENT;
+        if (entry.kind == EntryKind::folder) return -EISDIR;
+        if ((fi->flags & O_ACCMODE) != O_RDONLY || (fi->flags & O_TRUNC)) return -EACCES;
+        Mount& m = mount();
+        std::lock_guard lock(m.open_mutex);
+        fi->fh = m.next_handle++;
+        m.open_files.emplace(fi->fh, std::make_shared<const OpenFile>(OpenFile{static_cast<std::size_t>(i), std::move(entry)}));
+        fi->keep_cache = 1;  // a disc never changes while it is mounted
+        return 0;
+    });
+}
+
+int files_release(const char*, fuse_file_info* fi) {
+    Mount& m = mount();
+    std::lock_guard lock(m.open_mutex);
+    m.open_files.erase(fi->fh);
+    return 0;
+}
+
+// A read that the image cannot complete (it ends before the file does) is EIO too.
+int files_read(const char*, char* buf, std::size_t size, off_t offset, fuse_file_info* fi) {
+    if (offset < 0) return -EINVAL;
+    return guarded([&] {
+        Mount& m = mount();
+        std::shared_ptr<const OpenFile> file;
+        {
+            std::lock_guard lock(m.open_mutex);
+            file = m.open_files.at(fi->fh);
+        }
+        const auto at = static_cast<std::uint64_t>(offset);
+        return static_cast<int>(m.files->read(file->image, file->entry, at, buf, size));
+    });
+}
+
+fuse_operations operations(bool files) {
     fuse_operations ops{};
     ops.init = init_mount;
-    ops.getattr = get_attr;
-    ops.readdir = read_dir;
-    ops.open = open_file;
-    ops.read = read_file;
+    ops.getattr = files ? files_get_attr : get_attr;
+    ops.readdir = files ? files_read_dir : read_dir;
+    ops.open = files ? files_open : open_file;
+    ops.read = files ? files_read : read_file;
     ops.write = refuse_write;
+    if (files) {
+        ops.readlink = files_read_link;
+        ops.release = files_release;
+    }
     return ops;
 }
 
@@ -205,13 +349,37 @@ void check_mount_point(const std::string& path) {
         throw std::runtime_error(path + ": " + (error ? error.message() : "the mount point is not empty"));
 }
 
+// Entries of listed folders the files view keeps (a few MiB).
+constexpr std::size_t kFolderEntriesKept = 1 << 16;
+
+// The files view shows the containers whose image reads as an ISO 9660 disc;
+// the others are left out with a warning that says why.
+void keep_discs(Mount& state) {
+    std::vector<MountedImage> images;
+    std::vector<std::uint64_t> sizes;
+    for (std::size_t i = 0; i < state.images.size(); ++i) {
+        try {
+            const qivpak::QivReader reader(state.images[i].container);
+            state.roots.push_back(qivpak::DiscTree(reader).root());
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "qivmount: leaving out %s: %s\n", state.images[i].container.c_str(), e.what());
+            continue;
+        }
+        images.push_back(std::move(state.images[i]));
+        sizes.push_back(state.sizes[i]);
+    }
+    state.images = std::move(images);
+    state.sizes = std::move(sizes);
+    if (state.images.empty()) throw std::runtime_error("no container holds an ISO 9660 disc");
+}
+
 // Mounts, detaches unless asked not to, serves until unmounted. Returns the exit status.
 int serve(fuse_args& args, const Settings& settings, Mount& state) {
-    const fuse_operations ops = operations();
+    const fuse_operations ops = operations(settings.files);
     fuse* fs = fuse_new(&args, &ops, sizeof ops, &state);
     if (fs == nullptr) return 1;
     int status = 1;
-    if (fuse_mount(fs, settings.mountpoint.c_str()) == 0) {
+    if (fuse_mount(fs, settings.names.back().c_str()) == 0) {
         if (fuse_daemonize(settings.foreground ? 1 : 0) == 0 &&
             fuse_set_signal_handlers(fuse_get_session(fs)) == 0) {
             std::vector<std::string> paths;
@@ -220,6 +388,8 @@ int serve(fuse_args& args, const Settings& settings, Mount& state) {
                                                                            state.max_open),
                                                        std::size_t{settings.cache_mib} << 20,
                                                        settings.threads != 0 ? settings.threads : qivpak::available_cpus());
+            if (settings.files)
+                state.files = std::make_unique<qivpak::DiscFiles>(*state.cache, std::move(state.roots), kFolderEntriesKept);
             status = fuse_loop_mt(fs, 0) == 0 ? 0 : 1;
             fuse_remove_signal_handlers(fuse_get_session(fs));
         }
@@ -240,7 +410,7 @@ int main(int argc, char** argv) {
         fuse_opt_free_args(&args);
         return 0;
     }
-    if (settings.source.empty() || settings.mountpoint.empty() || settings.extra_args != 0) {
+    if (settings.names.size() < 2 || (!settings.files && settings.names.size() > 2)) {
         std::fputs(kUsage, stderr);
         fuse_opt_free_args(&args);
         return 1;
@@ -251,17 +421,20 @@ int main(int argc, char** argv) {
     int status = 1;
     try {
         const std::size_t max_open = open_files_allowed();  // first: raises the limit for everything after
-        qivpak::MountSource source = qivpak::open_mount_source(settings.source);
+        const std::vector<std::string> sources(settings.names.begin(), settings.names.end() - 1);
+        qivpak::MountSource source = qivpak::open_mount_source(
+            sources, settings.files ? qivpak::MountView::files : qivpak::MountView::images);
         for (const std::string& why : source.left_out) std::fprintf(stderr, "qivmount: leaving out %s\n", why.c_str());
         // Arguments given the wrong way round would mount nothing over a library, or mount onto a file.
-        if (source.images.empty()) throw std::runtime_error(settings.source + ": no container found");
-        check_mount_point(settings.mountpoint);
+        if (source.images.empty()) throw std::runtime_error(sources.front() + ": no container found");
+        check_mount_point(settings.names.back());
         Mount state{std::move(source.images), source.source_stat, {}, std::move(source.sizes), max_open,
-                    {}, settings.max_read};
+                    {}, settings.max_read, {}, {}, {}, {}, 0};
+        if (settings.files) keep_discs(state);
+        // Detaching leaves the working folder: the containers are opened by absolute paths.
+        for (MountedImage& image : state.images) image.container = std::filesystem::absolute(image.container).string();
         for (std::size_t i = 0; i < state.images.size(); ++i) state.by_path.emplace("/" + state.images[i].name, i);
         status = serve(args, settings, state);
-    } catch (const qivpak::QivFormatError& e) {
-        std::fprintf(stderr, "qivmount: %s: %s\n", settings.source.c_str(), e.what());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qivmount: %s\n", e.what());
     }

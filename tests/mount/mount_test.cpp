@@ -1,11 +1,16 @@
 // mount_test.cpp - the mount's frame cache in-process, and qivmount serving real containers through FUSE
 // (containers from the built qivpak, discs from xorriso; skipped without qivmount, /dev/fuse or the tools)
+#include "mount/disc_files.hpp"
 #include "mount/image_cache.hpp"
 #include "support/container.hpp"
+#include "support/disc_fixtures.hpp"
+
+#include <qivpak/disc.hpp>
 
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -285,6 +290,103 @@ TEST(Mount, ALibraryLargerThanTheOpenFileLimitMountsAndReads) {
     EXPECT_EQ(run({"fusermount3", "-u", mnt}, 30).status, 0);
     const ProcessResult ended = daemon.get();
     EXPECT_EQ(std::pair(ended.status, ended.err), std::pair(0, std::string()));
+}
+
+}  // namespace
+
+namespace {
+
+// What a folder holds, below it: relative path -> "d MTIME", "f SIZE MTIME BYTES" or "l MTIME TARGET".
+std::map<std::string, std::string> contents(const fs::path& root) {
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        struct stat st {};
+        lstat(entry.path().c_str(), &st);
+        const std::string when = std::to_string(st.st_mtime);
+        out[fs::relative(entry.path(), root)] =
+            S_ISDIR(st.st_mode) ? "d " + when
+            : S_ISLNK(st.st_mode) ? "l " + when + " " + fs::read_symlink(entry.path()).string()
+                                  : "f " + std::to_string(st.st_size) + " " + when + " " + read_text(entry.path());
+    }
+    return out;
+}
+
+// DiscFiles in-process, keeping a single folder's entries: paths found or not, a file's bytes through the cache.
+TEST(DiscFiles, FindsPathsAndReadsFilesWhateverTheFoldersKept) {
+    if (!have_xorriso()) GTEST_SKIP() << "xorriso is not installed: no disc to read";
+    const TempDir dir;
+    ASSERT_EQ(make_discs(dir), "");
+    std::vector<qivpak::QivReader> readers;
+    readers.emplace_back((dir / "rr.qiv").string());
+    const qivpak::DiscEntry root = qivpak::DiscTree(readers[0]).root();
+    qivpak::ImageCache cache(std::move(readers), 4 * kFrame, 2);
+    qivpak::DiscFiles files(cache, {root}, 1);
+    const struct { const char* path; std::string found; std::uint64_t size; } rows[] = {  // the name found, or "-"
+        {"/Docs/Deep/data.bin", "data.bin", 20000}, {"//Docs//readme.txt", "readme.txt", 6}, {"/", "", 2048},
+        {"/link", "link", 0}, {"/nope", "-", 0}, {"/empty.bin/x", "-", 0}, {"/Docs/Deep/data.bin", "data.bin", 20000}};
+    for (const auto& row : rows) {
+        const std::optional<qivpak::DiscEntry> e = files.find(0, row.path);
+        EXPECT_EQ(e ? std::pair(e->name, e->size) : std::pair(std::string("-"), std::uint64_t{0}),
+                  std::pair(row.found, row.size)) << row.path;
+    }
+    Bytes got(20010, 0xEE);
+    EXPECT_EQ(files.read(0, *files.find(0, "/Docs/Deep/data.bin"), 0, got.data(), got.size()), 20000u);
+    EXPECT_TRUE(Bytes(got.begin(), got.begin() + 20000) == deep_data());
+}
+
+// qivmount --files: each disc's tree as written, modes read-only, a damaged frame EIO, the left out named.
+TEST(Mount, FilesShowEachDiscsTree) {
+    if (std::string(QIVMOUNT_BINARY).empty()) GTEST_SKIP() << "qivmount is not built (no libfuse 3)";
+    if (run({"sh", "-c", "test -r /dev/fuse && test -w /dev/fuse && command -v fusermount3"}, 10).status != 0 ||
+        !have_xorriso())
+        GTEST_SKIP() << "no usable /dev/fuse, fusermount3 or xorriso";
+    const TempDir dir;
+    ASSERT_EQ(make_discs(dir), "");
+    const std::string d = dir.path.string(), mnt = d + "/mnt";
+    fs::create_directories(mnt);
+    const qivpak::DiscEntry data = qivpak::DiscTree(qivpak::QivReader(d + "/rr.qiv")).lookup("/Docs/Deep/data.bin");
+    write_file(dir / "bad.qiv", with_damaged_frame(read_file(dir / "rr.qiv"), (data.extents[0].block * 2048 + 19999) / kFrame));
+    fs::copy_file(dir / "rr.qiv", dir / "rr.z");
+    write_file(dir / "notes", make_image("t", 5000, 3));
+    ASSERT_EQ(run_tool(dir, {"notes", "n.qiv"}).status, 0);
+
+    auto daemon = std::async(std::launch::async, run, std::vector<std::string>{QIVMOUNT_BINARY, "--files", "-f",
+        d + "/rr.qiv", d + "/j.qiv", d + "/bad.qiv", d + "/rr.z", d + "/n.qiv", mnt}, 60);
+    const Unmount unmount{mnt};
+    while (!mounted(mnt) && daemon.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {}
+    ASSERT_TRUE(mounted(mnt)) << daemon.get().err;
+    EXPECT_EQ(contents(mnt + "/rr"), contents(dir / "tree"));
+    EXPECT_EQ(contents(mnt + "/j"), contents(dir / "jtree"));
+    const struct { const char* path; unsigned mode; } modes[] = {  // permission bits, and the kind
+        {"rr", 040555}, {"rr/private.txt", 0100440}, {"rr/Docs", 040555}, {"rr/Docs/readme.txt", 0100444},
+        {"rr/link", 0120555}, {"j/café.txt", 0100444}, {"j/Ünï", 040555}};
+    for (const auto& row : modes) {
+        struct stat st {};
+        EXPECT_EQ(lstat((mnt + "/" + row.path).c_str(), &st) == 0 ? st.st_mode : 0, row.mode) << row.path;
+    }
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(mnt)) names.insert(entry.path().filename());
+    EXPECT_EQ(names, (std::set<std::string>{"bad", "j", "rr"}));
+    // The damaged frame: EIO, never its bytes; a read reaching it from before gives the bytes before it.
+    const int fd = open((mnt + "/bad/Docs/Deep/data.bin").c_str(), O_RDONLY);
+    const Bytes whole = deep_data();
+    Bytes buf(whole.size());
+    EXPECT_EQ(std::pair(pread(fd, buf.data(), 1, 19999), errno), std::pair(ssize_t{-1}, EIO));
+    const ssize_t got = pread(fd, buf.data(), buf.size(), 0);
+    EXPECT_TRUE(got < 0 ? errno == EIO : got < 19999 && std::equal(buf.begin(), buf.begin() + got, whole.begin())) << got;
+    close(fd);
+    for (const int flags : {O_WRONLY, O_RDWR, O_RDONLY | O_TRUNC})
+        EXPECT_TRUE(open((mnt + "/rr/empty.bin").c_str(), flags) == -1 && (errno == EROFS || errno == EACCES)) << flags;
+
+    EXPECT_EQ(run({"fusermount3", "-u", mnt}, 30).status, 0);
+    const ProcessResult ended = daemon.get();
+    EXPECT_EQ(std::pair(ended.status, ended.err),
+              std::pair(0, "qivmount: leaving out " + d + "/rr.z: its folder name rr is taken by " + d +
+                               "/rr.qiv\nqivmount: leaving out " + d + "/n.qiv: not an ISO 9660 disc\n"));
+    // What it takes: --files in the help, and at least a SOURCE besides the MOUNTPOINT.
+    const ProcessResult help = run({QIVMOUNT_BINARY, "--help"}, 10), lone = run({QIVMOUNT_BINARY, "--files", mnt}, 10);
+    EXPECT_NE(help.out.find("\n       qivmount --files [-f] [-o OPTIONS] SOURCE... MOUNTPOINT\n"), std::string::npos);
+    EXPECT_EQ(std::pair(lone.status, lone.err.substr(0, 7)), std::pair(1, std::string("usage: ")));
 }
 
 }  // namespace
