@@ -1,6 +1,7 @@
 // rename.cpp - qiv rename: each container that holds a rom of the DAT files named after that rom
 #include "io/file.hpp"
 #include "io/interrupt.hpp"
+#include "io/same_file.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/container_hashes.hpp"
 #include "qiv/dat_files.hpp"
@@ -48,9 +49,12 @@ Rename rename_of(const std::string& container, const DatRom& rom) {
     return {container, container.substr(0, container.size() - file.size()) + safe, &rom, safe != wanted};
 }
 
-bool exists(const std::string& path) {
+// Whether renaming `from` to `to` would find the name taken: by a file other than `from` itself (a
+// name that differs in case alone names the same file where names are compared without it).
+bool name_taken(const std::string& from, const std::string& to) {
     std::error_code error;
-    return std::filesystem::exists(std::filesystem::symlink_status(to_path(path), error));
+    return std::filesystem::exists(std::filesystem::symlink_status(to_path(to), error)) &&
+           !qivpak::same_existing_file(from, to);
 }
 
 }  // namespace
@@ -96,7 +100,7 @@ int rename_command(const RenameArgs& args, Streams& io) {
             std::fprintf(io.out, "%s: rom \"%s\" named with \"_\" for what file names cannot hold\n", rename.from.c_str(),
                          rename.rom->name.c_str());
         qivpak::IoStatus renamed;
-        if (args.dry_run && exists(rename.to)) renamed = qivpak::IoStatus::failed("", true);
+        if (args.dry_run && name_taken(rename.from, rename.to)) renamed = qivpak::IoStatus::failed("", true);
         else if (!args.dry_run) renamed = qivpak::rename_into_place(rename.from, rename.to, false);
         if (renamed.ok()) {
             std::fprintf(io.out, "%s -> %s%s\n", rename.from.c_str(), rename.to.c_str(), args.dry_run ? " (dry run)" : "");
