@@ -118,6 +118,11 @@ const Row kRows[] = {
      "qiv: ren/d.qiv: not renamed: ren/delta_1_.qiv exists\n",
      1, {"ren/disc2.qiv", "ren/e.qiv", "ren/g.qiv"}, {"ren/beta.qiv", "ren/e_vil_.qiv", "ren/con_.qiv"}},
     {{"rename", "--dat", "ren.dat", "ren/alpha.qiv", "set/junk.qiv"}, "ren/alpha.qiv: already named\n", kJunk, 1, {}, {}},
+#ifdef _WIN32  // qiv.exe expands the patterns that the shells of Windows hand on as typed
+    {{"rename", "--dat", "ren.dat", "--dry-run", "ren/A*.QIV", "ren/dis?2.qiv", "ren/x*.qiv"},
+     "ren/alpha.qiv: already named\nren/disc2.qiv -> ren/beta.qiv (dry run)\n",
+     "qiv: ren/x*.qiv: Cannot open input file ren/x*.qiv\n", 1, {}, {}},
+#endif
 };
 
 TEST(QivLibrary, ReportAndRenamePrintTheirFindingsAndRenameOnlyWhatIsSafe) {
