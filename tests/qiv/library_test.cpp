@@ -35,14 +35,15 @@ const std::string kRenameDat = R"(<datafile>
 )";
 
 // set/: alpha.qiv (a), copy.qiv (a), disc2.qiv (b), gamma.qiv (c), stray.qiv (e), junk.qiv (no container),
-// notes.txt, sub/deep.QIV (d); ren/: alpha, copy, disc2 and d, e, g holding a, a, b, d, e, c, and
+// notes.txt, sub/deep.QIV (d), sub/Gamma.qiv (e); ren/: alpha, copy, disc2 and d, e, g holding a, a, b, d, e, c, and
 // delta_1_.qiv, a file in the way; empty/ with no container.
 void lay_out(const TempDir& dir) {
     for (const char* folder : {"set", "set/sub", "ren", "empty"}) fs::create_directory(dir / folder);
     const std::pair<const char*, char> containers[] = {
-        {"set/alpha.qiv", 'a'}, {"set/copy.qiv", 'a'}, {"set/disc2.qiv", 'b'}, {"set/gamma.qiv", 'c'},
-        {"set/stray.qiv", 'e'}, {"set/sub/deep.QIV", 'd'}, {"ren/alpha.qiv", 'a'}, {"ren/copy.qiv", 'a'},
-        {"ren/disc2.qiv", 'b'}, {"ren/d.qiv", 'd'},       {"ren/e.qiv", 'e'},      {"ren/g.qiv", 'c'}};
+        {"set/alpha.qiv", 'a'},     {"set/copy.qiv", 'a'},      {"set/disc2.qiv", 'b'}, {"set/gamma.qiv", 'c'},
+        {"set/stray.qiv", 'e'},     {"set/sub/deep.QIV", 'd'},  {"set/sub/Gamma.qiv", 'e'},
+        {"ren/alpha.qiv", 'a'},     {"ren/copy.qiv", 'a'},      {"ren/disc2.qiv", 'b'}, {"ren/d.qiv", 'd'},
+        {"ren/e.qiv", 'e'},         {"ren/g.qiv", 'c'}};
     for (const auto& [name, letter] : containers) {
         write_file(dir / "image", std::string(9000, letter));
         qivpak::pack((dir / "image").string(), (dir / name).string());
@@ -77,15 +78,15 @@ const Row kRows[] = {
          "unknown    -             -             set/stray.qiv\n"
          "have 2, missing 1, bad 1, duplicate 1, unknown 1, failed 1\n",
      "qiv: empty: no containers in this folder\n" + kJunk, 1, {}, {}},
-    // below the folder too, extensions in any case; a missing rom is no failure
+    // below the folder too, extensions in any case, sorted byte by byte; a container named after a game
     {{"report", "-r", "--dat", "set.dat", "set/alpha.qiv", "set/disc2.qiv", "set/sub/"},
-     "status   game          rom           container\n"
-     "have     Alpha         alpha.iso     set/alpha.qiv\n"
-     "have     Beta          beta.iso      set/disc2.qiv\n"
-     "missing  Gamma         gamma.iso     -\n"
-     "have     Delta & 'Co'  delta<1>.iso  set/sub/deep.QIV\n"
-         "have 3, missing 1, bad 0, duplicate 0, unknown 0, failed 0\n",
-     "", 0, {}, {}},
+     "status  game          rom           container\n"
+     "have    Alpha         alpha.iso     set/alpha.qiv\n"
+     "have    Beta          beta.iso      set/disc2.qiv\n"
+     "bad     Gamma         gamma.iso     set/sub/Gamma.qiv\n"
+     "have    Delta & 'Co'  delta<1>.iso  set/sub/deep.QIV\n"
+     "have 3, missing 0, bad 1, duplicate 0, unknown 0, failed 0\n",
+     "", 1, {}, {}},
     {{"report", "--json", "--dat", "set.dat", "set/gamma.qiv", "set/stray.qiv"},
      "{\"results\": [\n"
      "  {\"status\": \"missing\", \"game\": \"Alpha\", \"rom\": \"alpha.iso\"},\n"
