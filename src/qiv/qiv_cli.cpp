@@ -66,7 +66,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
 
     InfoArgs info;
     CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
-    info_cmd->add_option("containers", info.containers, "QIV containers")->required();
+    info_cmd->add_option("containers", info.containers, "QIV containers, or folders of them")->required();
     info_cmd->add_flag("--json", info.json, "one JSON document for scripts");
     bool recursive = false;
     add_recursive(*info_cmd, recursive);
@@ -74,7 +74,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     VerifyArgs verify;
     CLI::App* verify_cmd =
         app.add_subcommand("verify", "read every frame and compute CRC32, MD5 and SHA-1 of each image");
-    verify_cmd->add_option("containers", verify.containers, "QIV containers")->required();
+    verify_cmd->add_option("containers", verify.containers, "QIV containers, or folders of them")->required();
     verify_cmd->add_option("--dat", verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat")
         ->allow_extra_args(false);  // one file each time: the names after it stay containers
     verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
@@ -85,7 +85,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     std::optional<std::uint32_t> analyze;
     bool media = false;
     CLI::App* pack_cmd = app.add_subcommand("pack", "pack disc images into QIV containers, each IMAGE to IMAGE.qiv");
-    pack_cmd->add_option("images", pack.images, "disc images")->required();
+    pack_cmd->add_option("images", pack.images, "disc images, or folders of them")->required();
     pack_cmd->add_option("-o,--output-dir", pack.out_dir, "folder for the containers (default: beside each image)");
     pack_cmd->add_flag("-f,--force", pack.force, "replace containers that exist");
     pack_cmd->add_option("-l,--level", pack.options.level, "zlib level, 1..9 (0: zlib's default)")->transform(DECIMAL)->check(CLI::Range(0, 9));
@@ -103,7 +103,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     UnpackArgs unpack;
     CLI::App* unpack_cmd =
         app.add_subcommand("unpack", "restore the images of QIV containers, each CONTAINER to CONTAINER.iso");
-    unpack_cmd->add_option("containers", unpack.containers, "QIV containers")->required();
+    unpack_cmd->add_option("containers", unpack.containers, "QIV containers, or folders of them")->required();
     unpack_cmd->add_option("-o,--output-dir", unpack.out_dir, "folder for the images (default: beside each container)");
     unpack_cmd->add_flag("-f,--force", unpack.force, "replace images that exist");
     add_threads(*unpack_cmd, unpack.threads);
