@@ -8,4 +8,6 @@ std::vector<std::string> command_line_args(int argc, char** argv) {
     return std::vector<std::string>(argv + 1, argv + argc);
 }
 
+std::vector<std::string> with_wildcards_expanded(std::vector<std::string> args) { return args; }
+
 }  // namespace qivpak

@@ -136,10 +136,9 @@ private:
             if (!fs::remove(folder, error)) return;  // it takes an empty folder only
     }
 
-    // Why the input is not to be converted at all; empty when it is.
+    // Why the input is not to be converted at all; empty when it is. (A folder given as an input has
+    // become its files before the batch starts.)
     std::string refusal_of(const BatchItem& item) {
-        std::error_code error;
-        if (fs::is_directory(to_path(item.input), error)) return item.input + " is a folder";
         if (qivpak::same_existing_file(item.input, item.output))
             return "the output " + item.output + " is the input itself";
         const auto [first, fresh] = claimed_.emplace(qivpak::path_identity(item.output), item.input);

@@ -2,6 +2,7 @@
 #include "qiv/batch_display.hpp"
 
 #include "io/terminal.hpp"
+#include "qiv/table.hpp"
 #include "qiv/text.hpp"
 #include "qiv/utf8.hpp"
 
@@ -136,9 +137,7 @@ void BatchDisplay::ended(std::size_t index, const BatchItem& item) {
 }
 
 void BatchDisplay::summary(const std::vector<BatchItem>& items) {
-    using Row = std::array<std::string, 7>;  // input, output, in size, out size, ratio, time, result
-    constexpr std::array<bool, 7> kRightAligned = {false, false, true, true, true, true, false};
-    std::vector<Row> rows = {{"input", "output", "in size", "out size", "ratio", "time", "result"}};
+    std::vector<std::vector<std::string>> rows = {{"input", "output", "in size", "out size", "ratio", "time", "result"}};
     std::array<std::size_t, 5> counts{};  // of each Outcome
     for (const BatchItem& item : items) {
         const bool done = item.outcome == Outcome::done;
@@ -146,19 +145,7 @@ void BatchDisplay::summary(const std::vector<BatchItem>& items) {
                         done ? ratio(item) : "-", item.seconds ? clock_time(*item.seconds) : "-", shown(outcome_text(item))});
         ++counts[static_cast<std::size_t>(item.outcome)];
     }
-    std::array<std::size_t, 7> widths{};
-    for (const Row& row : rows)
-        for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], columns_of(row[c]));
-    std::fputc('\n', io_.out);
-    for (const Row& row : rows) {
-        std::string line;
-        for (std::size_t c = 0; c < row.size(); ++c) {
-            const std::string pad(widths[c] - columns_of(row[c]), ' ');
-            if (c > 0) line += "  ";
-            line += kRightAligned[c] ? pad + row[c] : c + 1 < row.size() ? row[c] + pad : row[c];
-        }
-        std::fprintf(io_.out, "%s\n", line.c_str());
-    }
+    std::fprintf(io_.out, "\n%s", aligned_table(rows, {false, false, true, true, true, true, false}).c_str());
     // "3 inputs: 1 packed, 1 skipped, 1 failed": the outcomes that occur, in this order.
     const std::pair<Outcome, const char*> order[] = {{Outcome::done, packing_ ? "packed" : "unpacked"},
                                                      {Outcome::skipped, "skipped"},

@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace qiv {
@@ -57,6 +58,21 @@ struct UnpackArgs {
     unsigned threads = 0;
 };
 
+struct ReportArgs {
+    std::vector<std::string> containers;
+    std::vector<std::string> dats;       // DAT files (Logiqx XML) whose roms are looked for
+    bool json = false;
+    std::optional<std::string> fixdat;   // where to write a DAT of the roms no container holds
+    unsigned threads = 0;
+};
+
+struct RenameArgs {
+    std::vector<std::string> containers;
+    std::vector<std::string> dats;
+    bool dry_run = false;                // say what would be renamed, rename nothing
+    unsigned threads = 0;
+};
+
 struct CatArgs {
     std::string container;
     std::uint64_t offset = 0;
@@ -75,8 +91,17 @@ int info_command(const InfoArgs& args, Streams& io);
 int verify_command(const VerifyArgs& args, Streams& io);
 int pack_command(const PackArgs& args, Streams& io);
 int unpack_command(const UnpackArgs& args, Streams& io);
+int report_command(const ReportArgs& args, Streams& io);
+int rename_command(const RenameArgs& args, Streams& io);
 int cat_command(const CatArgs& args, Streams& io);
 int ls_command(const LsArgs& args, Streams& io);
+
+// The file name a rom's name becomes (rename): every character that Windows
+// refuses in a file name (< > : " / \ | ? * and the control characters)
+// replaced by "_", as is a dot or space at its end, and "_" after a device
+// name (CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, in any case, with any
+// extension), on every system, so that a collection moves between them.
+std::string safe_file_name(std::string_view name);
 
 // Parses the command line (the arguments after the program name, UTF-8) and
 // runs the command it names. --help and --version print to io.out and return

@@ -22,14 +22,6 @@ std::string hex_of_length(std::string_view text, std::size_t digits) {
     return lower;
 }
 
-// A file name without its folders (either slash) and without its extension.
-std::string_view stem(std::string_view path) {
-    const std::size_t slash = path.find_last_of("/\\");
-    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
-    const std::size_t dot = path.rfind('.');
-    return dot == std::string_view::npos || dot == 0 ? path : path.substr(0, dot);
-}
-
 }  // namespace
 
 void check_dat_bytes(std::string_view xml) {
@@ -58,6 +50,13 @@ void add_rom(std::vector<DatRom>& roms, std::string_view game, std::string_view 
     roms.push_back(std::move(rom));
 }
 
+std::string_view file_stem(std::string_view path) {
+    const std::size_t slash = path.find_last_of("/\\");
+    if (slash != std::string_view::npos) path.remove_prefix(slash + 1);
+    const std::size_t dot = path.rfind('.');
+    return dot == std::string_view::npos || dot == 0 ? path : path.substr(0, dot);
+}
+
 std::string weak_hashes(const DatRom& rom) {
     if (!rom.sha1.empty()) return "";
     if (rom.crc32 && !rom.md5.empty()) return "CRC32 and MD5";
@@ -74,9 +73,9 @@ DatVerdict find_image(const std::vector<DatRom>& roms, std::uint64_t size, const
     };
     if (auto it = std::find_if(roms.begin(), roms.end(), matches); it != roms.end())
         return {DatVerdict::Kind::verified, &*it};
-    const std::string_view name = stem(container_path);
-    if (auto it = std::find_if(roms.begin(), roms.end(), [&](const DatRom& rom) { return stem(rom.name) == name; });
-        it != roms.end())
+    const std::string_view name = file_stem(container_path);
+    const auto named = [&](const DatRom& rom) { return file_stem(rom.name) == name || rom.game == name; };
+    if (auto it = std::find_if(roms.begin(), roms.end(), named); it != roms.end())
         return {DatVerdict::Kind::mismatch, &*it};
     return {DatVerdict::Kind::not_listed};
 }

@@ -53,7 +53,7 @@ void add_rom(std::vector<DatRom>& roms, std::string_view game, std::string_view 
 struct DatVerdict {
     enum class Kind {
         verified,    // a rom of this size whose every listed hash agrees (it lists one at least)
-        mismatch,    // none matched, but `rom` carries the container's name (extensions aside)
+        mismatch,    // none matched, but the container is named after `rom`: its stem, or its game's name
         not_listed,  // neither
     } kind;
     const DatRom* rom = nullptr;  // the rom matched or named (the first in list order); null for not_listed
@@ -67,5 +67,8 @@ std::string weak_hashes(const DatRom& rom);
 // `container_path`, among `roms`.
 DatVerdict find_image(const std::vector<DatRom>& roms, std::uint64_t size, const ImageHashes& hashes,
                       std::string_view container_path);
+
+// The file name of `path` without its folders (either slash) and its extension: "a/b.c.qiv" gives "b.c".
+std::string_view file_stem(std::string_view path);
 
 }  // namespace qiv

@@ -1,5 +1,6 @@
 // qiv_cli.cpp - qiv's command line: subcommands and GNU-style long options, parsed with CLI11
 #include "qiv/commands.hpp"
+#include "qiv/inputs.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -50,6 +51,11 @@ std::vector<std::string> with_bare_analyze_valued(std::vector<std::string> args)
     return args;
 }
 
+// -r, for the commands whose inputs may be folders.
+void add_recursive(CLI::App& command, bool& recursive) {
+    command.add_flag("-r,--recursive", recursive, "take the files of the folders given, and of every folder below them");
+}
+
 }  // namespace
 
 int run_qiv(const std::vector<std::string>& args, Streams& io) {
@@ -60,23 +66,26 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
 
     InfoArgs info;
     CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
-    info_cmd->add_option("containers", info.containers, "QIV containers")->required();
+    info_cmd->add_option("containers", info.containers, "QIV containers, or folders of them")->required();
     info_cmd->add_flag("--json", info.json, "one JSON document for scripts");
+    bool recursive = false;
+    add_recursive(*info_cmd, recursive);
 
     VerifyArgs verify;
     CLI::App* verify_cmd =
         app.add_subcommand("verify", "read every frame and compute CRC32, MD5 and SHA-1 of each image");
-    verify_cmd->add_option("containers", verify.containers, "QIV containers")->required();
+    verify_cmd->add_option("containers", verify.containers, "QIV containers, or folders of them")->required();
     verify_cmd->add_option("--dat", verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat")
         ->allow_extra_args(false);  // one file each time: the names after it stay containers
     verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
     add_threads(*verify_cmd, verify.threads);
+    add_recursive(*verify_cmd, recursive);
 
     PackArgs pack;
     std::optional<std::uint32_t> analyze;
     bool media = false;
     CLI::App* pack_cmd = app.add_subcommand("pack", "pack disc images into QIV containers, each IMAGE to IMAGE.qiv");
-    pack_cmd->add_option("images", pack.images, "disc images")->required();
+    pack_cmd->add_option("images", pack.images, "disc images, or folders of them")->required();
     pack_cmd->add_option("-o,--output-dir", pack.out_dir, "folder for the containers (default: beside each image)");
     pack_cmd->add_flag("-f,--force", pack.force, "replace containers that exist");
     pack_cmd->add_option("-l,--level", pack.options.level, "zlib level, 1..9 (0: zlib's default)")->transform(DECIMAL)->check(CLI::Range(0, 9));
@@ -89,14 +98,39 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     pack_cmd->add_flag("--audio", pack.options.audio, "store the audio files (RIFF) of an ISO 9660 image raw");
     pack_cmd->add_flag("--media", media, "--movies and --audio");
     add_threads(*pack_cmd, pack.options.threads);
+    add_recursive(*pack_cmd, recursive);
 
     UnpackArgs unpack;
     CLI::App* unpack_cmd =
         app.add_subcommand("unpack", "restore the images of QIV containers, each CONTAINER to CONTAINER.iso");
-    unpack_cmd->add_option("containers", unpack.containers, "QIV containers")->required();
+    unpack_cmd->add_option("containers", unpack.containers, "QIV containers, or folders of them")->required();
     unpack_cmd->add_option("-o,--output-dir", unpack.out_dir, "folder for the images (default: beside each container)");
     unpack_cmd->add_flag("-f,--force", unpack.force, "replace images that exist");
     add_threads(*unpack_cmd, unpack.threads);
+    add_recursive(*unpack_cmd, recursive);
+
+    ReportArgs report;
+    CLI::App* report_cmd = app.add_subcommand(
+        "report", "which roms of DAT files the containers hold, which are missing or bad, and which containers are extra");
+    report_cmd->add_option("containers", report.containers, "QIV containers, or folders of them")->required();
+    report_cmd->add_option("--dat", report.dats, "DAT file (Logiqx XML) whose roms are looked for; may repeat")
+        ->required()
+        ->allow_extra_args(false);
+    report_cmd->add_flag("--json", report.json, "one JSON document for scripts");
+    report_cmd->add_option("--fixdat", report.fixdat, "write a DAT of the roms that no container holds to this file");
+    add_threads(*report_cmd, report.threads);
+    add_recursive(*report_cmd, recursive);
+
+    RenameArgs rename;
+    CLI::App* rename_cmd =
+        app.add_subcommand("rename", "name each container that holds a rom of DAT files after that rom");
+    rename_cmd->add_option("containers", rename.containers, "QIV containers, or folders of them")->required();
+    rename_cmd->add_option("--dat", rename.dats, "DAT file (Logiqx XML) to find the images in; may repeat")
+        ->required()
+        ->allow_extra_args(false);
+    rename_cmd->add_flag("--dry-run", rename.dry_run, "say what would be renamed, and rename nothing");
+    add_threads(*rename_cmd, rename.threads);
+    add_recursive(*rename_cmd, recursive);
 
     CatArgs cat;
     std::optional<std::uint64_t> length;
@@ -115,13 +149,13 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
 
     // A first word that names no command is said to be one, rather than
     // taken for a stray argument of qiv itself.
-    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, cat_cmd, ls_cmd};
+    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, report_cmd, rename_cmd, cat_cmd, ls_cmd};
     const auto names_a_command = [&](const std::string& word) {
         return std::any_of(std::begin(commands), std::end(commands), [&](CLI::App* c) { return c->check_name(word); });
     };
     if (!args.empty() && !args[0].starts_with("-") && !names_a_command(args[0])) {
         std::fprintf(io.err,
-                     "qiv: '%s' is not a command: info, verify, pack, unpack, cat or ls\n"
+                     "qiv: '%s' is not a command: info, verify, pack, unpack, report, rename, cat or ls\n"
                      "Run qiv --help for more information.\n",
                      args[0].c_str());
         return EXIT_USAGE;
@@ -141,8 +175,19 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
         return EXIT_USAGE;
     }
 
-    if (*info_cmd) return info_command(info, io);
-    if (*verify_cmd) return verify_command(verify, io);
+    // Folders among the inputs become their files here, for every command alike: a folder without any
+    // is said and left out, the others go on, and the run fails at the end (or at once, when nothing is left).
+    const auto expanded = [&](std::vector<std::string>& inputs, FileKind kind, const auto& command) {
+        const bool all_well = expand_inputs(inputs, kind, recursive, io.err);
+        if (inputs.empty()) return EXIT_SOME_FAILED;
+        const int status = command();
+        return status == EXIT_ALL_WELL && !all_well ? EXIT_SOME_FAILED : status;
+    };
+    constexpr FileKind containers = FileKind::containers;
+    if (*info_cmd) return expanded(info.containers, containers, [&] { return info_command(info, io); });
+    if (*verify_cmd) return expanded(verify.containers, containers, [&] { return verify_command(verify, io); });
+    if (*report_cmd) return expanded(report.containers, containers, [&] { return report_command(report, io); });
+    if (*rename_cmd) return expanded(rename.containers, containers, [&] { return rename_command(rename, io); });
     if (*pack_cmd) {
         if (analyze) {
             pack.options.analyze = true;
@@ -150,9 +195,9 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
         }
         pack.options.movies = pack.options.movies || media;
         pack.options.audio = pack.options.audio || media;
-        return pack_command(pack, io);
+        return expanded(pack.images, FileKind::images, [&] { return pack_command(pack, io); });
     }
-    if (*unpack_cmd) return unpack_command(unpack, io);
+    if (*unpack_cmd) return expanded(unpack.containers, containers, [&] { return unpack_command(unpack, io); });
     if (*ls_cmd) return ls_command(ls, io);
     cat.length = length;
     return cat_command(cat, io);

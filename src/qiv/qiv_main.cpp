@@ -9,7 +9,8 @@
 
 int main(int argc, char** argv) {
     try {
-        const std::vector<std::string> args = qivpak::command_line_args(argc, argv);
+        const std::vector<std::string> args =
+            qivpak::with_wildcards_expanded(qivpak::command_line_args(argc, argv));
         qivpak::install_interrupt_handlers();
         qiv::Streams io{stdout, stderr, qivpak::is_terminal(stdout)};
         const int status = qiv::run_qiv(args, io);

@@ -2,7 +2,7 @@
 #include "io/interrupt.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/container_hashes.hpp"
-#include "qiv/dat.hpp"
+#include "qiv/dat_files.hpp"
 #include "qiv/failure.hpp"
 #include "qiv/json.hpp"
 #include "qiv/paths.hpp"
@@ -10,55 +10,9 @@
 #include <qivpak/pack.hpp>
 #include <qivpak/reader.hpp>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <iterator>
-
 namespace qiv {
 
 namespace {
-
-// The whole file at the UTF-8 path `file` into `bytes`; false with errno's reason in `why`.
-// A folder, or a file whose reading fails midway, fails here too: the stream
-// reports a failed read by throwing, and that is its reason.
-bool read_whole_file(const std::string& file, std::string& bytes, std::string& why) {
-    errno = 0;
-    try {
-        std::ifstream in(to_path(file), std::ios::binary);
-        if (in) bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-        if (in && !in.bad()) return true;
-    } catch (const std::ios_base::failure&) {
-    }
-    why = errno != 0 ? std::strerror(errno) : "cannot be read";
-    return false;
-}
-
-// The roms of every DAT, in the order given; false after a message naming the first DAT that failed.
-bool read_dats(const std::vector<std::string>& dats, std::vector<DatRom>& roms, std::FILE* err) {
-    for (const std::string& dat : dats) {
-        std::string bytes, why;
-        if (!read_whole_file(dat, bytes, why)) {
-            std::fprintf(err, "qiv: %s: cannot open the DAT file: %s\n", dat.c_str(), why.c_str());
-            return false;
-        }
-        try {
-            std::vector<DatRom> listed = parse_dat(bytes);
-            roms.insert(roms.end(), std::make_move_iterator(listed.begin()), std::make_move_iterator(listed.end()));
-        } catch (const DatError& error) {
-            std::fprintf(err, "qiv: %s: not a DAT file: %s\n", dat.c_str(), error.what());
-            return false;
-        }
-    }
-    return true;
-}
-
-std::string crc_hex(std::uint32_t crc) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(crc));
-    return text;
-}
 
 const char* verdict_name(DatVerdict::Kind kind) {
     switch (kind) {

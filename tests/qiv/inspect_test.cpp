@@ -133,6 +133,7 @@ struct Library {
         write_file(dir / "empty.qiv", empty);
         write_file(dir / "areas.qiv", areas_container());
         write_file(dir / "junk.qiv", std::string("not a container\n"));
+        fs::create_directory(dir / "nothing");
         // big.qiv with a byte flipped in frames 300 and 200 (every reader meets one of them first
         // now and then: the message is always the first in image order), and cut inside frame 100.
         Bytes packed = read_file(dir / "big.qiv");
@@ -267,9 +268,9 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
         {{"verify", "lying.qiv", "padded.qiv"}, "",
          "qiv: lying.qiv: frame 5: Corrupted input file.\n"
          "qiv: padded.qiv: frame 0: Error while decompressing (corrupt input?)\n", 1},
-        // a folder is named as one
-        {{"info", "."}, "", "qiv: .: is a folder\n", 1},
-        {{"verify", "."}, "", "qiv: .: is a folder\n", 1},
+        // a folder is taken for its containers, and one without any is said to be so
+        {{"info", "nothing"}, "", "qiv: nothing: no containers in this folder\n", 1},
+        {{"verify", "nothing"}, "", "qiv: nothing: no containers in this folder\n", 1},
         {{"cat", "."}, "", "qiv: .: is a folder\n", 1},
         // numbers are decimal: a leading zero is a zero; a sign, a base, nothing or too much is refused
         {{"cat", "text.qiv", "--offset", "0010", "--length", "01"}, as_captured("\n"), "", 0},
