@@ -71,12 +71,20 @@ struct LsArgs {
     bool json = false;
 };
 
+struct ExtractArgs {
+    std::string container;
+    std::vector<std::string> paths;  // files and folders of the disc, each with all below it; none: all of it
+    std::string out_dir;             // empty: beside the container, named after it without its extension
+    bool force = false;              // replace files and symlinks that exist
+};
+
 int info_command(const InfoArgs& args, Streams& io);
 int verify_command(const VerifyArgs& args, Streams& io);
 int pack_command(const PackArgs& args, Streams& io);
 int unpack_command(const UnpackArgs& args, Streams& io);
 int cat_command(const CatArgs& args, Streams& io);
 int ls_command(const LsArgs& args, Streams& io);
+int extract_command(const ExtractArgs& args, Streams& io);
 
 // Parses the command line (the arguments after the program name, UTF-8) and
 // runs the command it names. --help and --version print to io.out and return
