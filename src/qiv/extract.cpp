@@ -300,6 +300,13 @@ private:
 }  // namespace
 
 int extract_command(const ExtractArgs& args, Streams& io) {
+    std::string out_dir = args.out_dir.empty() ? output_for(args.container, "", "") : args.out_dir;
+    while (out_dir.size() > 1 && out_dir.ends_with('/')) out_dir.pop_back();
+    if (out_dir == args.container) {
+        std::fprintf(io.err, "qiv: %s: has no extension to drop for the folder to extract to: name one with -o\n",
+                     args.container.c_str());
+        return EXIT_USAGE;
+    }
     qivpak::keep_running_when_a_pipe_closes();
     std::optional<qivpak::QivReader> reader;
     std::optional<qivpak::DiscTree> tree;
@@ -309,13 +316,6 @@ int extract_command(const ExtractArgs& args, Streams& io) {
     } catch (const std::exception& error) {
         print_disc_failure(io.err, args.container, error);
         return EXIT_SOME_FAILED;
-    }
-    std::string out_dir = args.out_dir.empty() ? output_for(args.container, "", "") : args.out_dir;
-    while (out_dir.size() > 1 && out_dir.ends_with('/')) out_dir.pop_back();
-    if (out_dir == args.container) {
-        std::fprintf(io.err, "qiv: %s: has no extension to drop for the folder to extract to: name one with -o\n",
-                     args.container.c_str());
-        return EXIT_USAGE;
     }
     Extraction extraction(args, *tree, io, out_dir);
     if (args.paths.empty()) extraction.select("/");
