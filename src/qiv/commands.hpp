@@ -76,6 +76,7 @@ struct ExtractArgs {
     std::vector<std::string> paths;  // files and folders of the disc, each with all below it; none: all of it
     std::string out_dir;             // empty: beside the container, named after it without its extension
     bool force = false;              // replace files and symlinks that exist
+    unsigned threads = 0;            // reading the files; 0: every CPU the process may run on
 };
 
 int info_command(const InfoArgs& args, Streams& io);

@@ -9,11 +9,13 @@
 // under a temporary name and renamed into place when complete
 // (PendingOutput), as qiv unpack writes images, so a file is never seen half
 // written; folders get their modes and times once what they hold is written.
+#include "io/cpu_count.hpp"
 #include "io/file.hpp"
 #include "io/interrupt.hpp"
 #include "io/permissions.hpp"
 #include "io/terminal.hpp"
 #include "qiv/batch_display.hpp"
+#include "pipeline/worker_group.hpp"
 #include "qiv/commands.hpp"
 #include "qiv/disc_names.hpp"
 #include "qiv/failure.hpp"
@@ -23,7 +25,11 @@
 
 #include <qivpak/disc.hpp>
 
+#include <algorithm>
+#include <condition_variable>
+#include <exception>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
 #include <vector>
 
@@ -51,6 +57,109 @@ struct Item {
     Result result = Result::pending;
 };
 
+// Reads the chunks of one file at a time on helper threads, up to two a helper ahead of the writer, which
+// takes them in order. One mutex guards the slots and the file being read; one condition variable carries
+// every change; no lock is held while a chunk is read. With no helper (--threads 1, or the system granted
+// none) the writer reads each chunk itself.
+class AheadReader {
+public:
+    AheadReader(const qivpak::DiscTree& tree, unsigned helpers)
+        : tree_(tree), slots_(std::max(2 * helpers, 1u)),
+          group_(helpers, [this](unsigned) { help(); }, [this] {
+              std::lock_guard lock(mutex_);
+              stop_ = true;
+              changed_.notify_all();
+          }) {}
+
+    // Starts on `file` (which outlives the reads), once no helper still reads the one before.
+    void begin(const DiscEntry& file) {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return reading_ == 0; });
+        file_ = &file;
+        count_ = static_cast<std::size_t>((file.size + kChunk - 1) / kChunk);
+        next_ = released_ = 0;
+        for (Slot& slot : slots_) slot = {std::move(slot.bytes), kNone, 0, {}};
+        changed_.notify_all();
+    }
+
+    // Chunk `index` of the file begun, taken in order from 0: its bytes and their count, fewer than asked
+    // for where the image ends inside the file. Throws what the read threw. Holds until release(index).
+    const std::uint8_t* take(std::size_t index, std::size_t& got) {
+        Slot& slot = slots_[index % slots_.size()];
+        if (group_.started() == 0) {
+            read(slot, index);
+        } else {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return slot.index == index; });
+        }
+        if (slot.error) std::rethrow_exception(slot.error);
+        got = slot.got;
+        return slot.bytes.data();
+    }
+
+    void release(std::size_t index) {
+        std::lock_guard lock(mutex_);
+        released_ = index + 1;
+        changed_.notify_all();
+    }
+
+    // The bytes chunk `index` asks for.
+    std::size_t length(std::size_t index) const {
+        return static_cast<std::size_t>(std::min<std::uint64_t>(file_->size - std::uint64_t{index} * kChunk, kChunk));
+    }
+
+private:
+    struct Slot {
+        std::vector<std::uint8_t> bytes;
+        std::size_t index = kNone;  // the chunk it holds, once read
+        std::size_t got = 0;
+        std::exception_ptr error;
+    };
+
+    void read(Slot& slot, std::size_t index) {
+        slot.bytes.resize(kChunk);
+        try {
+            slot.got = tree_.read(*file_, std::uint64_t{index} * kChunk, slot.bytes.data(), length(index));
+        } catch (...) {
+            slot.error = std::current_exception();
+        }
+        slot.index = index;
+    }
+
+    // A helper: the next chunk whose slot the writer has released, until stopped.
+    void help() {
+        std::unique_lock lock(mutex_);
+        while (!stop_) {
+            if (next_ >= count_ || next_ >= released_ + slots_.size()) {
+                changed_.wait(lock);
+                continue;
+            }
+            const std::size_t index = next_++;
+            Slot& slot = slots_[index % slots_.size()];
+            ++reading_;
+            Slot done{std::move(slot.bytes), kNone, 0, {}};
+            lock.unlock();
+            read(done, index);
+            lock.lock();
+            slot = std::move(done);
+            --reading_;
+            changed_.notify_all();
+        }
+    }
+
+    const qivpak::DiscTree& tree_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<Slot> slots_;       // chunk i in slot i % size
+    const DiscEntry* file_ = nullptr;
+    std::size_t count_ = 0;         // chunks of the file
+    std::size_t next_ = 0;          // the first chunk no helper has taken
+    std::size_t released_ = 0;      // chunks the writer is done with
+    std::size_t reading_ = 0;       // helpers reading now
+    bool stop_ = false;
+    qivpak::WorkerGroup group_;     // last: its threads stop before the rest goes
+};
+
 // Splits "a/b/c" at its slashes.
 std::vector<std::string> names_of(const std::string& rel) {
     std::vector<std::string> names;
@@ -65,7 +174,8 @@ std::vector<std::string> names_of(const std::string& rel) {
 class Extraction {
 public:
     Extraction(const ExtractArgs& args, const qivpak::DiscTree& tree, Streams& io, std::string out_dir)
-        : args_(args), tree_(tree), io_(io), out_dir_(std::move(out_dir)), display_(io, 1, false) {}
+        : args_(args), tree_(tree), io_(io), out_dir_(std::move(out_dir)), display_(io, 1, false),
+          reader_(tree, args.threads == 1 ? 0 : args.threads == 0 ? qivpak::available_cpus() : args.threads) {}
 
     // Adds the entry at `path` of the disc, and everything below it when it is a folder.
     void select(const std::string& path) {
@@ -202,14 +312,15 @@ private:
         PendingOutput pending(path);
         std::optional<qivpak::File> file = qivpak::File::open(pending.temp_path(), qivpak::File::Mode::truncate);
         if (!file) throw InputFailed("cannot open a temporary file beside " + path);
-        buffer_.resize(kChunk);
-        for (std::uint64_t at = 0; at < item.entry.size;) {
+        reader_.begin(item.entry);
+        for (std::size_t index = 0; std::uint64_t{index} * kChunk < item.entry.size; ++index) {
             if (qivpak::pending_interrupt() != 0) return Result::interrupted;  // the temporary file goes with `pending`
-            const auto length = static_cast<std::size_t>(std::min<std::uint64_t>(item.entry.size - at, kChunk));
-            const std::size_t got = tree_.read(item.entry, at, buffer_.data(), length);
-            if (got < length) throw InputFailed("the image ends inside the file");
-            if (!file->write_all(buffer_.data(), got)) break;  // the failure is told by close()
-            at += got;
+            std::size_t got = 0;
+            const std::uint8_t* bytes = reader_.take(index, got);
+            if (got < reader_.length(index)) throw InputFailed("the image ends inside the file");
+            const bool written = file->write_all(bytes, got);
+            reader_.release(index);
+            if (!written) break;  // the failure is told by close()
             done_ += got;
             display_.progress({qivpak::Stage::unpacking, done_ / qivpak::FRAME_SIZE, total_ / qivpak::FRAME_SIZE});
         }
@@ -289,12 +400,12 @@ private:
     std::string out_dir_;
     BatchDisplay display_;               // the progress bar, on a terminal
     std::vector<Item> items_;            // in walk order: a folder before what it holds
-    std::vector<std::uint8_t> buffer_;   // one chunk of a file
     std::uint64_t total_ = 0, done_ = 0; // bytes of the files to extract, and written
     std::size_t missing_ = 0;            // paths asked for that the disc lacks
     std::size_t whole_failed_ = 0;       // folders that could not be read
     std::size_t skipped_existing_ = 0;   // files left as they were, not replaced
     bool out_dir_ready_ = false;
+    AheadReader reader_;                 // last: its helpers stop first
 };
 
 }  // namespace

@@ -121,6 +121,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     extract_cmd->add_option("-o,--output-dir", extract.out_dir,
                             "folder to write them under (default: beside the container, named after it without its extension)");
     extract_cmd->add_flag("-f,--force", extract.force, "replace files and symlinks that exist");
+    add_threads(*extract_cmd, extract.threads);
 
     // A first word that names no command is said to be one, rather than
     // taken for a stray argument of qiv itself.

@@ -158,7 +158,7 @@ TEST(QivExtract, PathsExistingFilesAndForce) {
     const Row rows[] = {
         {{"-o", "sel/", "rr.qiv", "/Docs/Deep", "private.txt", "nope"}, sel + "3 extracted\n", "qiv: rr.qiv: nope: no such file or folder\n", 1, "secret"},
         {{"-o", "sel", "rr.qiv", "Docs/Deep", "private.txt"}, sel + "0 extracted, 2 skipped (2 existing: --force replaces them)\n", "", 0, "changed"},
-        {{"-f", "-o", "sel", "rr.qiv", "Docs/Deep", "private.txt"}, sel + "2 extracted\n", "", 0, "secret"},
+        {{"-f", "--threads", "1", "-o", "sel", "rr.qiv", "Docs/Deep", "private.txt"}, sel + "2 extracted\n", "", 0, "secret"},
         {{"noext"}, "", "qiv: noext: has no extension to drop for the folder to extract to: name one with -o\n", 2, "changed"},
         {{"zeros.qiv"}, "", "qiv: zeros.qiv: Input is not a valid QIV file.\n", 1, "changed"},
     };
