@@ -223,8 +223,10 @@ public:
             if (qivpak::pending_interrupt() != 0) break;
             item.result = extract(item);
         }
+        std::error_code error;
         for (auto it = items_.rbegin(); it != items_.rend(); ++it)  // the deepest folders first
-            if (it->entry.kind == EntryKind::folder && placed(*it) && !it->rel.empty())
+            if (it->entry.kind == EntryKind::folder && placed(*it) && !it->rel.empty() &&
+                fs::is_directory(fs::symlink_status(to_path(out_path(it->rel)), error)))
                 keep_mode_and_time(*it, out_path(it->rel));
         display_.clear();
         return summary();
@@ -265,7 +267,7 @@ private:
             if (e.kind == EntryKind::symlink) return make_symlink(item, path, fs::is_directory(there));
             return write_file(item, path);
         } catch (const std::exception& failure) {
-            say(shown(e.path), failure_text(failure));
+            say(shown(e.path), shown(failure_text(failure)));  // it may name the file, with the disc's bytes
             return Result::failed;
         }
     }
