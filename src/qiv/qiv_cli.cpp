@@ -57,6 +57,9 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     app.set_version_flag("--version", VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
+    // Options are GNU-style on every system: on Windows too "/DATA/README.TXT" is a disc's path, never an
+    // option (set before the subcommands, which inherit it).
+    app.allow_windows_style_options(false);
 
     InfoArgs info;
     CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
