@@ -218,12 +218,17 @@ public:
     int run() {
         for (const Item& item : items_)
             if (item.entry.kind == EntryKind::file) total_ += item.entry.size;
+        std::error_code error;
+        if (!items_.empty() && !fs::is_directory(to_path(out_dir_), error) && !fs::create_directories(to_path(out_dir_), error)) {
+            std::fprintf(io_.err, "qiv: %s: cannot create the folder %s: %s\n", args_.container.c_str(), out_dir_.c_str(),
+                         error ? error.message().c_str() : "a file has its name");
+            return EXIT_SOME_FAILED;
+        }
         if (io_.out_is_terminal) display_.started(0, {args_.container, out_dir_, {}, {}, {}, Outcome::not_started, {}});
         for (Item& item : items_) {
             if (qivpak::pending_interrupt() != 0) break;
             item.result = extract(item);
         }
-        std::error_code error;
         for (auto it = items_.rbegin(); it != items_.rend(); ++it)  // the deepest folders first
             if (it->entry.kind == EntryKind::folder && placed(*it) && !it->rel.empty() &&
                 fs::is_directory(fs::symlink_status(to_path(out_path(it->rel)), error)))
@@ -291,11 +296,6 @@ private:
     // throws InputFailed when a folder cannot be made.
     std::string make_way(const Item& item) {
         std::error_code error;
-        if (!out_dir_ready_) {
-            if (!fs::is_directory(to_path(out_dir_), error) && !fs::create_directories(to_path(out_dir_), error))
-                throw InputFailed("cannot create the folder " + out_dir_ + ": " + error.message());
-            out_dir_ready_ = true;
-        }
         std::vector<std::string> names = names_of(item.rel);
         if (!names.empty()) names.pop_back();
         std::string at = out_dir_;
@@ -406,7 +406,6 @@ private:
     std::size_t missing_ = 0;            // paths asked for that the disc lacks
     std::size_t whole_failed_ = 0;       // folders that could not be read
     std::size_t skipped_existing_ = 0;   // files left as they were, not replaced
-    bool out_dir_ready_ = false;
     AheadReader reader_;                 // last: its helpers stop first
 };
 

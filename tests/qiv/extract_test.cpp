@@ -161,6 +161,8 @@ TEST(QivExtract, PathsExistingFilesAndForce) {
         {{"-f", "--threads", "1", "-o", "sel", "rr.qiv", "Docs/Deep", "private.txt"}, sel + "2 extracted\n", "", 0, "secret"},
         {{"noext"}, "", "qiv: noext: has no extension to drop for the folder to extract to: name one with -o\n", 2, "changed"},
         {{"zeros.qiv"}, "", "qiv: zeros.qiv: Input is not a valid QIV file.\n", 1, "changed"},
+        {{"-o", "sel/private.txt", "rr.qiv", "empty.bin"}, "",
+         "qiv: rr.qiv: cannot create the folder sel/private.txt: Not a directory\n", 1, "changed"},
     };
     for (const Row& row : rows) {
         std::vector<std::string> args = row.args;
