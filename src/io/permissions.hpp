@@ -25,7 +25,8 @@ bool copy_mode_and_time(const std::string& from, const std::string& to, std::str
 // sticky bits, as an archiver sets them for an unprivileged user) and the
 // modification time `mtime` (seconds since 1970-01-01 00:00 UTC). Windows: the
 // time only. Returns false, with the system's reason in `why`, when either
-// could not be set.
+// could not be set. The first call reads the umask by setting it and putting
+// it back: no other thread may create files meanwhile.
 bool set_mode_and_time(const std::string& path, std::optional<std::uint32_t> mode, std::int64_t mtime, std::string& why);
 
 // Gives the symlink `path` itself the modification time `mtime`, never the

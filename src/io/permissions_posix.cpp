@@ -44,8 +44,12 @@ bool set_time(const std::string& path, std::int64_t mtime, int flags, std::strin
 
 bool set_mode_and_time(const std::string& path, std::optional<std::uint32_t> mode, std::int64_t mtime, std::string& why) {
     if (mode) {
-        const mode_t mask = ::umask(0);  // read by setting it: put back at once
-        ::umask(mask);
+        // Read by setting it, and put back at once: once a process, before it makes files on many threads.
+        static const mode_t mask = [] {
+            const mode_t was = ::umask(0);
+            ::umask(was);
+            return was;
+        }();
         if (::chmod(path.c_str(), static_cast<mode_t>(*mode & 0777 & ~mask)) != 0) {
             why = std::strerror(errno);
             return false;
