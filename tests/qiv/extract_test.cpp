@@ -1,4 +1,4 @@
-// extract_test.cpp - qiv extract against bsdtar's extraction of the same discs, qiv ls against bsdtar's and pycdlib's listings, hostile discs laid by hand
+// extract_test.cpp - qiv extract and ls beside bsdtar and pycdlib, hostile discs laid by hand, the Windows name rules
 #include "qiv/disc_names.hpp"
 #include "support/disc_fixtures.hpp"
 #include "support/iso_image.hpp"
