@@ -5,9 +5,10 @@
 set -euo pipefail
 
 # libdeflate-dev: the fast frame inflater; libfuse3-dev and fuse3 (fusermount3): qivmount and its tests;
-# libcli11-dev, libssl-dev and libpugixml-dev: qiv's command line, hashes and DAT files.
+# libcli11-dev, libssl-dev and libpugixml-dev: qiv's command line, hashes and DAT files; libarchive-tools
+# (bsdtar) and python3-pycdlib: other readers of the discs that the tests of qiv ls and extract compare with.
 packages=(cmake ninja-build g++ clang libclang-rt-14-dev pkg-config zlib1g-dev libdeflate-dev libgtest-dev xorriso
-          libfuse3-dev fuse3 libcli11-dev libssl-dev libpugixml-dev)
+          libfuse3-dev fuse3 libcli11-dev libssl-dev libpugixml-dev libarchive-tools python3-pycdlib)
 for stage in "$@"; do
     case $stage in
     windows) packages+=(mingw-w64 g++-mingw-w64-x86-64-posix libz-mingw-w64-dev googletest wine64) ;;

@@ -31,4 +31,37 @@ bool copy_mode_and_time(const std::string& from, const std::string& to, std::str
     return true;
 }
 
+namespace {
+
+bool set_time(const std::string& path, std::int64_t mtime, int flags, std::string& why) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {static_cast<time_t>(mtime), 0}};
+    if (::utimensat(AT_FDCWD, path.c_str(), times, flags) == 0) return true;
+    why = std::strerror(errno);
+    return false;
+}
+
+}  // namespace
+
+bool set_mode_and_time(const std::string& path, std::optional<std::uint32_t> mode, std::int64_t mtime, std::string& why) {
+    if (mode) {
+        // Read by setting it, and put back at once: once a process, before it makes files on many threads.
+        static const mode_t mask = [] {
+            const mode_t was = ::umask(0);
+            ::umask(was);
+            return was;
+        }();
+        if (::chmod(path.c_str(), static_cast<mode_t>(*mode & 0777 & ~mask)) != 0) {
+            why = std::strerror(errno);
+            return false;
+        }
+    }
+    return set_time(path, mtime, 0, why);
+}
+
+bool set_link_time(const std::string& path, std::int64_t mtime, std::string& why) {
+    return set_time(path, mtime, AT_SYMLINK_NOFOLLOW, why);
+}
+
+bool windows_file_rules() { return false; }
+
 }  // namespace qivpak

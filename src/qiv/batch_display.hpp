@@ -38,6 +38,8 @@ public:
     void started(std::size_t index, const BatchItem& item);
     // How far the input begun last has come (drawn on a terminal only).
     void progress(const qivpak::Progress& progress);
+    // Takes the progress bar off the terminal, if one is drawn, so that a message can take the line.
+    void clear() { clear_bar(); }
     // Input `index` has its outcome.
     void ended(std::size_t index, const BatchItem& item);
     // The table of every input, then the count of each outcome.

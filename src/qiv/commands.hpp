@@ -87,6 +87,14 @@ struct LsArgs {
     bool json = false;
 };
 
+struct ExtractArgs {
+    std::string container;
+    std::vector<std::string> paths;  // files and folders of the disc, each with all below it; none: all of it
+    std::string out_dir;             // empty: beside the container, named after it without its extension
+    bool force = false;              // replace files and symlinks that exist
+    unsigned threads = 0;            // reading the files; 0: every CPU the process may run on
+};
+
 int info_command(const InfoArgs& args, Streams& io);
 int verify_command(const VerifyArgs& args, Streams& io);
 int pack_command(const PackArgs& args, Streams& io);
@@ -95,6 +103,7 @@ int report_command(const ReportArgs& args, Streams& io);
 int rename_command(const RenameArgs& args, Streams& io);
 int cat_command(const CatArgs& args, Streams& io);
 int ls_command(const LsArgs& args, Streams& io);
+int extract_command(const ExtractArgs& args, Streams& io);
 
 // The file name a rom's name becomes (rename): every character that Windows
 // refuses in a file name (< > : " / \ | ? * and the control characters)

@@ -63,6 +63,9 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     app.set_version_flag("--version", VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
+    // Options are GNU-style on every system: on Windows too "/DATA/README.TXT" is a disc's path, never an
+    // option (set before the subcommands, which inherit it).
+    app.allow_windows_style_options(false);
 
     InfoArgs info;
     CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
@@ -147,15 +150,25 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     ls_cmd->add_flag("-l,--long", ls.long_format, "mode, size, modification time (UTC), path, symlink target");
     ls_cmd->add_flag("--json", ls.json, "one JSON document for scripts");
 
+    ExtractArgs extract;
+    CLI::App* extract_cmd = app.add_subcommand(
+        "extract", "write the files, folders and symlinks of the disc inside a container under a folder");
+    extract_cmd->add_option("container", extract.container, "QIV container")->required();
+    extract_cmd->add_option("paths", extract.paths, "files and folders of the disc, each with all below it (default: all of it)");
+    extract_cmd->add_option("-o,--output-dir", extract.out_dir,
+                            "folder to write them under (default: beside the container, named after it without its extension)");
+    extract_cmd->add_flag("-f,--force", extract.force, "replace files and symlinks that exist");
+    add_threads(*extract_cmd, extract.threads);
+
     // A first word that names no command is said to be one, rather than
     // taken for a stray argument of qiv itself.
-    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, report_cmd, rename_cmd, cat_cmd, ls_cmd};
+    CLI::App* const commands[] = {info_cmd, verify_cmd, pack_cmd, unpack_cmd, report_cmd, rename_cmd, cat_cmd, ls_cmd, extract_cmd};
     const auto names_a_command = [&](const std::string& word) {
         return std::any_of(std::begin(commands), std::end(commands), [&](CLI::App* c) { return c->check_name(word); });
     };
     if (!args.empty() && !args[0].starts_with("-") && !names_a_command(args[0])) {
         std::fprintf(io.err,
-                     "qiv: '%s' is not a command: info, verify, pack, unpack, report, rename, cat or ls\n"
+                     "qiv: '%s' is not a command: info, verify, pack, unpack, report, rename, cat, ls or extract\n"
                      "Run qiv --help for more information.\n",
                      args[0].c_str());
         return EXIT_USAGE;
@@ -199,6 +212,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     }
     if (*unpack_cmd) return expanded(unpack.containers, containers, [&] { return unpack_command(unpack, io); });
     if (*ls_cmd) return ls_command(ls, io);
+    if (*extract_cmd) return extract_command(extract, io);
     cat.length = length;
     return cat_command(cat, io);
 }

@@ -111,7 +111,7 @@ const Row kRows[] = {
     {{"pack", "--level", "010", "n.iso"}, "", "qiv: --level: Value 10 not in range 0 to 9\n" + kHelp, 2, {}},
     {{"pack", "--analyze=0x10", "n.iso"}, "", "qiv: --analyze: Value '0x10' is not a decimal number\n" + kHelp, 2, {}},
     {{"unpack"}, "", "qiv: containers is required\n" + kHelp, 2, {}},
-    {{"frob", "n.iso"}, "", "qiv: 'frob' is not a command: info, verify, pack, unpack, report, rename, cat or ls\n" + kHelp, 2, {}},
+    {{"frob", "n.iso"}, "", "qiv: 'frob' is not a command: info, verify, pack, unpack, report, rename, cat, ls or extract\n" + kHelp, 2, {}},
     // An option of qiv itself is no option of a command.
     {{"pack", "--version", "n.iso"}, "", "qiv: The following argument was not expected: --version\n" + kHelp, 2, {}},
 };
