@@ -42,6 +42,7 @@ struct VerifyArgs {
     std::vector<std::string> dats;  // DAT files (Logiqx XML) to find the images in
     bool json = false;
     unsigned threads = 0;           // 0: every CPU the process may run on
+    bool no_cache = false;          // neither read nor write the hash cache
 };
 
 struct PackArgs {

@@ -1,6 +1,7 @@
 // qiv_cli.cpp - qiv's command line: subcommands and GNU-style long options, parsed with CLI11
 #include "qiv/commands.hpp"
 #include "qiv/inputs.hpp"
+#include "qiv/hash_cache.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -63,6 +64,10 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     app.set_version_flag("--version", VERSION);
     app.require_subcommand(1);
     app.fallthrough(false);
+    const std::string cache = HashCache::default_path();
+    app.footer(cache.empty() ? "Hash cache: none (no cache folder is set), so verify reads every container."
+                             : "Hash cache: " + cache + "\n  verify finds the hashes of a container there while its size, time and identity\n"
+                               "  stay the same, without reading it; delete the file at any time, or run verify --no-cache.\n");
 
     InfoArgs info;
     CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
@@ -80,6 +85,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
     add_threads(*verify_cmd, verify.threads);
     add_recursive(*verify_cmd, recursive);
+    verify_cmd->add_flag("--no-cache", verify.no_cache, "read every container, and keep no hashes in the hash cache");
 
     PackArgs pack;
     std::optional<std::uint32_t> analyze;
