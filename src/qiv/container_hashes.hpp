@@ -42,9 +42,11 @@ using HashedFn =
 //
 // One container keeps about two CPUs busy (MD5 and SHA-1 are serial; the
 // reads and the CRC-32 fill in beside them), so with more CPUs than that
-// several are hashed at once: max(1, CPUs / 2) passes, the threads shared
-// out among them, each pass on threads of its own and the calling thread
-// hashing too; `each` still sees them in the order given.
+// several are hashed at once: CPUs / 2 passes, and 2 on two or three CPUs
+// (one pass alone leaves gaps there), never more than there are containers
+// to read; each pass gets CPUs / passes - 1 readers (at least 1), one
+// container uses all of them. The calling thread hashes too; `each` still
+// sees the containers in the order given.
 void hash_containers(const std::vector<std::string>& files, const HashingOptions& options, const HashedFn& each);
 
 }  // namespace qiv

@@ -192,7 +192,7 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
          kEmptyLine + kZerosLine + kTextLine + kAreasLine + kBigLine, "", 0},
         {{"verify", "--threads", "1", "big.qiv"}, kBigLine, "", 0},
         {{"verify", "--threads", "5", "big.qiv"}, kBigLine, "", 0},
-        // several containers hashed at once (4 passes of 2 threads): the same lines, in the order given
+        // several containers hashed at once (4 passes): the same lines, in the order given
         {{"verify", "--threads", "8", "big.qiv", "zeros.qiv", "damaged.qiv", "text.qiv", "big.qiv", "junk.qiv", "empty.qiv"},
          kBigLine + kZerosLine + kTextLine + kBigLine + kEmptyLine, kDamaged + kJunk, 1},
         {{"verify", "--threads", "4", "damaged.qiv", "cut.qiv", "junk.qiv", "zeros.qiv"}, kZerosLine,
