@@ -51,12 +51,15 @@ awk -v b="$bytes" -v one="$one" -v onec="$one_cpu" -v all="$all" -v allc="$all_c
     printf "  %-44s %6.3f (%6.3f)  %7.1f MB/s\n", "qiv verify, one container", one, onec, b / 1e6 / one
     printf "  %-44s %6.3f (%6.3f)  %7.1f MB/s\n", "qiv verify, eight containers", all, allc, 8 * b / 1e6 / all
     printf "  %-44s %6.3f (%6.3f)  %7.1f MB/s\n", "qiv verify, the eight one at a time", seq, seqc, 8 * b / 1e6 / seq
-    limit = md5 > sum / cores ? md5 : sum / cores
-    printf "\nthe least time of one pass: %.3f s (%s)\n", limit, md5 > sum / cores ? "MD5 alone" : "all the work over " cores " cores"
-    printf "one container / the machine'"'"'s limit:           %.2f (goal: 0.90 or more)\n", limit / one
+    # (comparisons in parentheses: a bare ">" in a printf list is awk'"'"'s output redirection)
+    serial = (md5 > sum / cores)
+    limit = serial ? md5 : sum / cores
+    printf "\nthe least time of one pass: %.3f s (%s)\n", limit, serial ? "MD5 alone" : "all the work over " cores " cores"
+    printf "one container / the machine'"'"'s limit:         %.2f (goal: 0.90 or more)\n", limit / one
+    many = (cores > 3)
     ideal = 8 * onec / cores
-    printf "eight / (cores x one container'"'"'s CPU rate):    %.2f%s\n", ideal / all, cores > 3 ? " (goal: 0.85 or more)" : " (a goal where there are more cores than digests)"
-    printf "eight at once / eight one at a time:          %.2f%s\n", seq / all, cores > 3 ? "" : " (goal: 1.00 or more, with no more cores than digests)"
+    printf "eight / (cores x one container'"'"'s CPU rate):  %.2f%s\n", ideal / all, many ? " (goal: 0.85 or more)" : " (a goal with more cores than digests)"
+    printf "eight at once / eight one at a time:        %.2f%s\n", seq / all, many ? "" : " (goal: 1.00 or more with no more cores than digests)"
 }'
 echo
 echo "CPU seconds of each part of verify, one thread each, in memory (median of $runs):"

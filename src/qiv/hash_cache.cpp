@@ -75,6 +75,13 @@ std::string HashCache::default_path() {
 }
 
 HashCache::HashCache(std::string path, std::FILE* warnings) : path_(std::move(path)), warnings_(warnings) {
+    // Read under the writers' lock where it can be had: on Windows a file open for reading cannot be
+    // renamed over, so another run's save would fail while this one reads.
+    std::error_code error;
+    qivpak::IoStatus ignored;  // a folder that takes no lock file: read without it
+    const std::optional<qivpak::FileLock> lock = std::filesystem::exists(to_path(path_), error)
+                                                     ? qivpak::FileLock::acquire(path_ + ".lock", ignored)
+                                                     : std::nullopt;
     if (!read(entries_)) warn_damaged();
 }
 
