@@ -65,7 +65,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     app.require_subcommand(1);
     app.fallthrough(false);
     const std::string cache = HashCache::default_path();
-    app.footer(cache.empty() ? "Hash cache: none (no cache folder is set), so verify reads every container."
+    app.footer(cache.empty() ? "Hash cache: none (no cache folder is set), so verify reads every container.\n"
                              : "Hash cache: " + cache + "\n  verify finds the hashes of a container there while its size, time and identity\n"
                                "  stay the same, without reading it; delete the file at any time, or run verify --no-cache.\n");
 
