@@ -2,6 +2,7 @@
 #include "qiv/hash_cache.hpp"
 
 #include "io/file.hpp"
+#include "qiv/dat_files.hpp"
 #include "qiv/digest.hpp"
 #include "qiv/paths.hpp"
 #include "qiv/pending_output.hpp"
@@ -40,12 +41,6 @@ bool parse_number(std::string_view text, T& value, int base = 10) {
 bool is_hex(std::string_view text, std::size_t digits) {
     return text.size() == digits &&
            std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-std::string hex8(std::uint32_t value) {
-    char text[9];
-    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(value));
-    return text;
 }
 
 // One entry line without its "\n"; false when it is not one.
@@ -172,10 +167,10 @@ void HashCache::save() {
     for (const Kept* k : kept) {
         text += std::to_string(k->stamp.device) + ' ' + std::to_string(k->stamp.file_id) + ' ' +
                 std::to_string(k->stamp.size) + ' ' + std::to_string(k->stamp.mtime_ns) + ' ' +
-                std::to_string(k->entry.image_size) + ' ' + hex8(k->entry.hashes.crc32) + ' ' + k->entry.hashes.md5 +
+                std::to_string(k->entry.image_size) + ' ' + crc_hex(k->entry.hashes.crc32) + ' ' + k->entry.hashes.md5 +
                 ' ' + k->entry.hashes.sha1 + ' ' + std::to_string(k->used) + '\n';
     }
-    text += std::string(kSumPrefix) + hex8(crc32_update(0, text.data(), text.size())) + '\n';
+    text += std::string(kSumPrefix) + crc_hex(crc32_update(0, text.data(), text.size())) + '\n';
     try {
         PendingOutput output(path_);
         std::optional<qivpak::File> file = qivpak::File::open(output.temp_path(), qivpak::File::Mode::truncate);
