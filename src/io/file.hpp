@@ -238,6 +238,24 @@ private:
     std::string path_;
 };
 
+// An exclusive lock on a lock file that processes agree on, held for as long
+// as the object lives and released however the process ends (flock on POSIX,
+// LockFileEx on Windows).
+class FileLock {
+public:
+    // Opens or creates `path` and waits until this process holds its lock;
+    // std::nullopt, with why in `status`, when the file cannot be opened.
+    static std::optional<FileLock> acquire(const std::string& path, IoStatus& status);
+    FileLock(FileLock&& other) noexcept : native_(std::exchange(other.native_, -1)) {}
+    FileLock& operator=(FileLock&&) = delete;
+    FileLock(const FileLock&) = delete;
+    ~FileLock();
+
+private:
+    explicit FileLock(std::intptr_t native) : native_(native) {}
+    std::intptr_t native_;  // the descriptor or HANDLE that holds the lock
+};
+
 // Whether the file `path` was left by a process that no longer claims it
 // (see ClaimedFile): true only when it exists and nobody holds it.
 bool is_abandoned(const std::string& path);

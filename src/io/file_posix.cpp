@@ -284,4 +284,23 @@ IoStatus rename_into_place(const std::string& from, const std::string& to, bool 
     return renamed;
 }
 
+std::optional<FileLock> FileLock::acquire(const std::string& path, IoStatus& status) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        status = IoStatus::failed(std::strerror(errno), false);
+        return std::nullopt;
+    }
+    while (::flock(fd, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        status = IoStatus::failed(std::strerror(errno), false);
+        ::close(fd);
+        return std::nullopt;
+    }
+    return FileLock(fd);
+}
+
+FileLock::~FileLock() {
+    if (native_ >= 0) ::close(static_cast<int>(native_));  // the lock goes with the descriptor
+}
+
 }  // namespace qivpak

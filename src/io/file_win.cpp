@@ -261,4 +261,25 @@ IoStatus rename_into_place(const std::string& from, const std::string& to, bool 
     return ::MoveFileExW(utf8_to_utf16(from).c_str(), utf8_to_utf16(to).c_str(), flags) ? IoStatus{} : last_failure();
 }
 
+std::optional<FileLock> FileLock::acquire(const std::string& path, IoStatus& status) {
+    HANDLE handle = ::CreateFileW(utf8_to_utf16(path).c_str(), GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        status = IoStatus::failed(words_of(::GetLastError()), false);
+        return std::nullopt;
+    }
+    OVERLAPPED at{};
+    if (!::LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &at)) {
+        status = IoStatus::failed(words_of(::GetLastError()), false);
+        ::CloseHandle(handle);
+        return std::nullopt;
+    }
+    return FileLock(reinterpret_cast<std::intptr_t>(handle));
+}
+
+FileLock::~FileLock() {
+    if (native_ != -1) ::CloseHandle(reinterpret_cast<HANDLE>(native_));  // the lock goes with the handle
+}
+
 }  // namespace qivpak

@@ -42,6 +42,7 @@ struct VerifyArgs {
     std::vector<std::string> dats;  // DAT files (Logiqx XML) to find the images in
     bool json = false;
     unsigned threads = 0;           // 0: every CPU the process may run on
+    bool no_cache = false;          // neither read nor write the hash cache
 };
 
 struct PackArgs {
@@ -64,6 +65,7 @@ struct ReportArgs {
     bool json = false;
     std::optional<std::string> fixdat;   // where to write a DAT of the roms no container holds
     unsigned threads = 0;
+    bool no_cache = false;               // neither read nor write the hash cache
 };
 
 struct RenameArgs {
@@ -71,6 +73,7 @@ struct RenameArgs {
     std::vector<std::string> dats;
     bool dry_run = false;                // say what would be renamed, rename nothing
     unsigned threads = 0;
+    bool no_cache = false;               // neither read nor write the hash cache
 };
 
 struct CatArgs {

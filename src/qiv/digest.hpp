@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -35,6 +36,11 @@ private:
     struct Impl;
     std::unique_ptr<Impl> impl_;
 };
+
+// The CRC-32 (zlib's, as DAT files give it) of `length` bytes at `data`
+// following the bytes `crc` is the CRC-32 of (0 for none): libdeflate's where
+// the build found it, else zlib's; both give the same values. Thread safe.
+std::uint32_t crc32_update(std::uint32_t crc, const void* data, std::size_t length);
 
 // Lower-case hex of `length` bytes at `bytes`.
 inline std::string to_hex(const unsigned char* bytes, std::size_t length) {

@@ -30,8 +30,6 @@
 #include "pipeline/worker_group.hpp"
 #include "qiv/digest.hpp"
 
-#include <zlib.h>
-
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
@@ -65,10 +63,8 @@ public:
 
 class Crc32 final : public RunningDigest {
 public:
-    void update(const std::uint8_t* data, std::size_t length) override {
-        value = ::crc32_z(value, data, length);
-    }
-    unsigned long value = ::crc32_z(0, nullptr, 0);
+    void update(const std::uint8_t* data, std::size_t length) override { value = crc32_update(value, data, length); }
+    std::uint32_t value = 0;
 };
 
 class LibraryDigest final : public RunningDigest {
@@ -120,7 +116,7 @@ public:
         }  // every helper joined
         if (stopped) throw qivpak::Stopped();
         if (failure_) std::rethrow_exception(failure_);
-        return {static_cast<std::uint32_t>(crc.value), md5.digest.hex(), sha1.digest.hex()};
+        return {crc.value, md5.digest.hex(), sha1.digest.hex()};
     }
 
 private:

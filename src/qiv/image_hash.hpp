@@ -10,14 +10,14 @@
 namespace qiv {
 
 struct ImageHashes {
-    std::uint32_t crc32 = 0;  // zlib's CRC-32 of the image
+    std::uint32_t crc32 = 0;  // the image's CRC-32 (zlib's)
     std::string md5;          // lower-case hex, 32 digits
     std::string sha1;         // lower-case hex, 40 digits
 };
 
 // Reads the whole plain image of `reader`, in chunks of IMAGE_HASH_CHUNK bytes,
 // with `readers` reads at once (1 or more; fewer when the image has fewer
-// chunks), and feeds the chunks, in order, to zlib's crc32 and to an MD5 and
+// chunks), and feeds the chunks, in order, to a CRC-32 and to an MD5 and
 // a SHA-1 Digest, the three side by side: up to readers + 3 threads at work,
 // the calling thread among them. Threads the system refuses are not an error: the
 // pass goes on with fewer, down to the calling thread alone, and gives the

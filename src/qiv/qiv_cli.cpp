@@ -1,6 +1,7 @@
 // qiv_cli.cpp - qiv's command line: subcommands and GNU-style long options, parsed with CLI11
 #include "qiv/commands.hpp"
 #include "qiv/inputs.hpp"
+#include "qiv/hash_cache.hpp"
 
 #include <CLI/CLI.hpp>
 
@@ -39,6 +40,11 @@ void add_threads(CLI::App& command, unsigned& threads) {
         ->check(CLI::Range(0u, qivpak::MAX_REQUESTED_THREADS));
 }
 
+// The flag of every command that hashes containers.
+void add_no_cache(CLI::App& command, bool& no_cache) {
+    command.add_flag("--no-cache", no_cache, "read every container, and keep no hashes in the hash cache");
+}
+
 // The value of pack's --analyze is optional, and taken only when attached (--analyze=N, -aN), as
 // getopt takes optional values: a bare --analyze or -a becomes --analyze=0 (the default) here, so that
 // the image after it stays an image.
@@ -66,6 +72,11 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     // Options are GNU-style on every system: on Windows too "/DATA/README.TXT" is a disc's path, never an
     // option (set before the subcommands, which inherit it).
     app.allow_windows_style_options(false);
+    const std::string cache = HashCache::default_path();
+    app.footer(cache.empty() ? "Hash cache: none (no cache folder is set), so every container is read.\n"
+                             : "Hash cache: " + cache + "\n  verify, report and rename find the hashes of a container there while its size,\n"
+                               "  time and identity stay the same, without reading it; delete the file at any\n"
+                               "  time, or give them --no-cache.\n");
 
     InfoArgs info;
     CLI::App* info_cmd = app.add_subcommand("info", "what containers hold: sizes, frames, NC areas, version");
@@ -83,6 +94,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
     add_threads(*verify_cmd, verify.threads);
     add_recursive(*verify_cmd, recursive);
+    add_no_cache(*verify_cmd, verify.no_cache);
 
     PackArgs pack;
     std::optional<std::uint32_t> analyze;
@@ -122,6 +134,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     report_cmd->add_flag("--json", report.json, "one JSON document for scripts");
     report_cmd->add_option("--fixdat", report.fixdat, "write a DAT of the roms that no container holds to this file");
     add_threads(*report_cmd, report.threads);
+    add_no_cache(*report_cmd, report.no_cache);
     add_recursive(*report_cmd, recursive);
 
     RenameArgs rename;
@@ -133,6 +146,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
         ->allow_extra_args(false);
     rename_cmd->add_flag("--dry-run", rename.dry_run, "say what would be renamed, and rename nothing");
     add_threads(*rename_cmd, rename.threads);
+    add_no_cache(*rename_cmd, rename.no_cache);
     add_recursive(*rename_cmd, recursive);
 
     CatArgs cat;

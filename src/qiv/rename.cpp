@@ -74,7 +74,7 @@ int rename_command(const RenameArgs& args, Streams& io) {
         if (verdict.kind == DatVerdict::Kind::verified) renames.push_back(rename_of(file, *verdict.rom));
     };
     try {
-        hash_containers(args.containers, {args.threads}, each);
+        hash_containers(args.containers, {args.threads, !args.no_cache, io.err}, each);
     } catch (const qivpak::Stopped&) {
         io.interrupted = qivpak::pending_interrupt();
         return EXIT_INTERRUPTED;

@@ -125,7 +125,7 @@ int report_command(const ReportArgs& args, Streams& io) {
         }
     };
     try {
-        hash_containers(args.containers, {args.threads}, each);
+        hash_containers(args.containers, {args.threads, !args.no_cache, io.err}, each);
     } catch (const qivpak::Stopped&) {
         io.interrupted = qivpak::pending_interrupt();
         return EXIT_INTERRUPTED;

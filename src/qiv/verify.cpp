@@ -80,7 +80,7 @@ int verify_command(const VerifyArgs& args, Streams& io) {
         std::fflush(io.out);
     };
     try {
-        hash_containers(args.containers, {args.threads}, report);
+        hash_containers(args.containers, {args.threads, !args.no_cache, io.err}, report);
     } catch (const qivpak::Stopped&) {
         io.interrupted = qivpak::pending_interrupt();
         return EXIT_INTERRUPTED;

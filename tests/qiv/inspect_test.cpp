@@ -192,6 +192,9 @@ TEST(QivInspect, CommandLinesPrintTheirLiteralOutputAndStatus) {
          kEmptyLine + kZerosLine + kTextLine + kAreasLine + kBigLine, "", 0},
         {{"verify", "--threads", "1", "big.qiv"}, kBigLine, "", 0},
         {{"verify", "--threads", "5", "big.qiv"}, kBigLine, "", 0},
+        // several containers hashed at once (4 passes): the same lines, in the order given
+        {{"verify", "--threads", "8", "big.qiv", "zeros.qiv", "damaged.qiv", "text.qiv", "big.qiv", "junk.qiv", "empty.qiv"},
+         kBigLine + kZerosLine + kTextLine + kBigLine + kEmptyLine, kDamaged + kJunk, 1},
         {{"verify", "--threads", "4", "damaged.qiv", "cut.qiv", "junk.qiv", "zeros.qiv"}, kZerosLine,
          kDamaged + kCut + kJunk, 1},
         {{"verify", "--json", "zeros.qiv", "damaged.qiv"},
@@ -333,8 +336,8 @@ TEST(QivInspect, ResultsThatCannotBeWrittenAreAFailure) {
     const std::pair<const char*, std::function<int(qiv::Streams&)>> commands[] = {
         {"info", [&](qiv::Streams& io) { return qiv::info_command({{container}, false}, io); }},
         {"info --json", [&](qiv::Streams& io) { return qiv::info_command({{container}, true}, io); }},
-        {"verify", [&](qiv::Streams& io) { return qiv::verify_command({{container}, {}, false, 1}, io); }},
-        {"verify --json", [&](qiv::Streams& io) { return qiv::verify_command({{container}, {}, true, 1}, io); }},
+        {"verify", [&](qiv::Streams& io) { return qiv::verify_command({{container}, {}, false, 1, true}, io); }},
+        {"verify --json", [&](qiv::Streams& io) { return qiv::verify_command({{container}, {}, true, 1, true}, io); }},
     };
     for (const auto& [name, command] : commands) {
         std::FILE* out = std::fopen("/dev/full", "wb");

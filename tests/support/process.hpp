@@ -36,7 +36,34 @@ inline std::string text_mode(const std::string& raw) {
     return text;
 }
 
-// Runs the program at path argv[0] with the arguments argv[1..] and standard input from the null device.
+// The variable that names the folder of qiv's hash cache, set to `folder` (absolute).
+inline std::pair<std::string, std::string> cache_home(const std::string& folder) {
+#ifdef _WIN32
+    return {"LOCALAPPDATA", folder};
+#else
+    return {"XDG_CACHE_HOME", folder};
+#endif
+}
+
+// `env` with the variables of qiv's hash cache folder that it does not set set empty (XDG_CACHE_HOME
+// and HOME; LOCALAPPDATA on Windows): a program run by a test has no hash cache unless the test gives
+// it one, and never touches the cache of the person running the tests.
+inline std::vector<std::pair<std::string, std::string>> without_user_cache(
+    std::vector<std::pair<std::string, std::string>> env) {
+#ifdef _WIN32
+    const char* names[] = {"LOCALAPPDATA"};
+#else
+    const char* names[] = {"XDG_CACHE_HOME", "HOME"};
+#endif
+    for (const char* name : names) {
+        bool named = false;
+        for (const auto& variable : env) named = named || variable.first == name;
+        if (!named) env.insert(env.begin(), {name, ""});
+    }
+    return env;
+}
+
+// Runs the program at path argv[0] (the environment as without_user_cache(options.env) makes it) with the arguments argv[1..] and standard input from the null device.
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options = {});
 
 }  // namespace qivtest

@@ -29,9 +29,8 @@ bool has_written(std::FILE* file, const std::string& text) {
 }  // namespace
 
 ProcessResult run_process(const std::vector<std::string>& argv, const ProcessOptions& options) {
-    std::vector<std::string> args;  // variables to set go through env(1), which then runs the program
-    if (!options.env.empty()) args.push_back("/usr/bin/env");
-    for (const auto& [name, value] : options.env) args.push_back(name + "=" + value);
+    std::vector<std::string> args{"/usr/bin/env"};  // variables to set go through env(1), which then runs the program
+    for (const auto& [name, value] : without_user_cache(options.env)) args.push_back(name + "=" + value);
     args.insert(args.end(), argv.begin(), argv.end());
     std::vector<char*> cargv;
     for (const auto& a : args) cargv.push_back(const_cast<char*>(a.c_str()));

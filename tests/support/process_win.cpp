@@ -34,19 +34,21 @@ std::wstring quote(const std::string& arg) {
     return quoted.append(backslashes, L'\\') + L'"';  // doubled before the closing quote
 }
 
-// The environment block of the child: the parent's variables with opt.env set over them.
-std::wstring environment_block(const ProcessOptions& opt) {
+// The environment block of the child: the parent's variables with options.env, and the cache folder's
+// emptied (without_user_cache), set over them.
+std::wstring environment_block(const ProcessOptions& options) {
+    const std::vector<std::pair<std::string, std::string>> env = without_user_cache(options.env);
     std::wstring block;
     wchar_t* parent = ::GetEnvironmentStringsW();
     for (const wchar_t* v = parent; v != nullptr && *v != L'\0'; v += std::wcslen(v) + 1) {
-        const bool set_here = std::any_of(opt.env.begin(), opt.env.end(), [v](const auto& e) {
+        const bool set_here = std::any_of(env.begin(), env.end(), [v](const auto& e) {
             const std::wstring name = utf8_to_utf16(e.first + "=");  // without case; "=C:=C:\..." never matches
             return _wcsnicmp(v, name.c_str(), name.size()) == 0;
         });
         if (!set_here) block.append(v, std::wcslen(v) + 1);
     }
     ::FreeEnvironmentStringsW(parent);
-    for (const auto& [name, value] : opt.env) block += utf8_to_utf16(name + "=" + value) + L'\0';
+    for (const auto& [name, value] : env) block += utf8_to_utf16(name + "=" + value) + L'\0';
     return block + L'\0';
 }
 
