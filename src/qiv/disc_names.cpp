@@ -25,14 +25,18 @@ bool windows_cannot_hold(std::string_view name) {
 
 bool symlink_leaves(std::size_t depth, std::string_view target) {
     if (target.starts_with('/')) return true;
+    bool named = false;  // a name has come before
     for (std::size_t at = 0; at <= target.size();) {
         const std::size_t end = std::min(target.find('/', at), target.size());
         const std::string_view part = target.substr(at, end - at);
         if (part == "..") {
-            if (depth == 0) return true;
+            // A ".." after a name climbs back out of whatever that name is, and the name may be another
+            // symlink of the disc ("l" -> ".." makes "l/.." the folder above): only the ".." before every
+            // name are read lexically, through the real folders that hold the symlink.
+            if (depth == 0 || named) return true;
             --depth;
         } else if (!part.empty() && part != ".") {
-            ++depth;
+            named = true;
         }
         at = end + 1;
     }

@@ -13,9 +13,9 @@ namespace qiv {
 bool windows_cannot_hold(std::string_view name);
 
 // Whether a symlink `depth` folders below the extraction's folder (0: in it)
-// to `target` leads outside that folder, read
-// lexically: an absolute target, or one whose ".." climb above it ("../x" in
-// the top folder, "a/../../x").
+// to `target` may lead outside that folder: an absolute target, one whose
+// leading ".." climb above it ("../x" in the top folder), or one with a ".."
+// after a name ("a/../b"), since that name may be another symlink.
 bool symlink_leaves(std::size_t depth, std::string_view target);
 
 }  // namespace qiv
