@@ -13,7 +13,7 @@ source "$(dirname "$0")/common.sh"
 size_mib=${1:-256}
 runs=${2:-5}
 
-build_bench qiv verify_bench
+build_bench qivpak qiv verify_bench
 packed_image "$size_mib"
 eight=()
 for i in 1 2 3 4 5 6 7 8; do

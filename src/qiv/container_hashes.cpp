@@ -68,7 +68,10 @@ void hash_containers(const std::vector<std::string>& files, const HashingOptions
     // wait for chunks, which a second one fills (bench/verify.sh measures it).
     const unsigned wanted = cpus < 2 ? 1 : std::max(2u, cpus / 2);
     const unsigned passes = static_cast<unsigned>(std::clamp<std::size_t>(wanted, 1, std::max<std::size_t>(to_hash, 1)));
-    const unsigned readers = std::min(passes == 1 ? cpus : std::max(1u, cpus / passes - 1), qivpak::MAX_WORKERS);
+    // A lone pass leaves one CPU to MD5, the slowest digest, and reads on the others: a reader more
+    // than that only takes turns with the digests (on two CPUs one reader is the faster pass).
+    const unsigned readers =
+        std::min(std::max(1u, (passes == 1 ? cpus : cpus / passes) - 1), qivpak::MAX_WORKERS);
 
     std::mutex mutex;  // guards the jobs' claimed and done, next_claim and stop
     std::condition_variable changed;

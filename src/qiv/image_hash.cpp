@@ -82,7 +82,7 @@ public:
           chunks_((size_ + IMAGE_HASH_CHUNK - 1) / IMAGE_HASH_CHUNK),
           readers_(static_cast<unsigned>(std::clamp<std::uint64_t>(chunks_, 1, std::max(readers, 1u)))),
           slots_(static_cast<std::size_t>(
-              std::clamp<std::uint64_t>(chunks_, 1, std::min<std::size_t>(kMaxSlots, 2 * std::size_t{readers_} + 2)))) {
+              std::clamp<std::uint64_t>(chunks_, 1, std::min<std::size_t>(kMaxSlots, 8 * std::size_t{readers_} + 8)))) {
         for (Slot& slot : slots_) slot.bytes.resize(std::min<std::uint64_t>(IMAGE_HASH_CHUNK, size_));
     }
 
