@@ -16,6 +16,13 @@ build_bench() {
 # median: the middle one of the numbers on standard input, one a line (the upper one of an even count).
 median() { sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
+# mount_scratch: a scratch folder $work with a mount point $mnt in it, unmounted and removed at exit.
+mount_scratch() {
+    work=$(mktemp -d)
+    mnt=$work/mnt
+    trap 'if mountpoint -q "$mnt"; then fusermount3 -u "$mnt"; fi; rm -rf "$work"' EXIT
+}
+
 # packed_image SIZE_MIB: a scratch folder $work (removed at exit) holding the disc-like image
 # $image (bench/make_image.sh, $bytes bytes) and its plain container $container; $cores CPUs.
 packed_image() {

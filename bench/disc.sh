@@ -11,15 +11,9 @@ runs=${2:-5}
 build_bench qiv qivmount
 bin=$PWD/build/bench
 
-work=$(mktemp -d)
-mnt=$work/mnt
-cleanup() {
-    if mountpoint -q "$mnt"; then fusermount3 -u "$mnt"; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+mount_scratch
 mkdir -p "$work/image" "$work/files" "$work/tree" "$mnt"
-# disc.qiv: the disc-like image, hundreds of files. big.qiv: a disc whose one file BIG.BIN holds the
+# disc.qiv: the disc-like image, many files. big.qiv: a disc whose one file BIG.BIN holds the
 # bytes of that whole image, so that the file and the image are the same bytes.
 bash bench/make_image.sh "$work/disc.iso" "$size_mib"
 cp "$work/disc.iso" "$work/tree/BIG.BIN"

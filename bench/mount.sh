@@ -11,13 +11,7 @@ runs=${2:-5}
 build_bench qivpak qivmount reader_bench
 bin=$PWD/build/bench
 
-work=$(mktemp -d)
-mnt=$work/mnt
-cleanup() {
-    if mountpoint -q "$mnt"; then fusermount3 -u "$mnt"; fi
-    rm -rf "$work"
-}
-trap cleanup EXIT
+mount_scratch
 mkdir -p "$work/src" "$work/sq" "$mnt"
 bash bench/make_image.sh "$work/disc.iso" "$size_mib"
 "$bin/qivpak" "$work/disc.iso" "$work/src/disc.qiv" >/dev/null

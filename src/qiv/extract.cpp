@@ -422,13 +422,7 @@ int extract_command(const ExtractArgs& args, Streams& io) {
     qivpak::keep_running_when_a_pipe_closes();
     std::optional<qivpak::QivReader> reader;
     std::optional<qivpak::DiscTree> tree;
-    try {
-        reader.emplace(open_container(args.container));
-        tree.emplace(*reader);
-    } catch (const std::exception& error) {
-        print_disc_failure(io.err, args.container, error);
-        return EXIT_SOME_FAILED;
-    }
+    if (!open_disc(args.container, reader, tree, io.err)) return EXIT_SOME_FAILED;
     Extraction extraction(args, *tree, io, out_dir);
     if (args.paths.empty()) extraction.select("/");
     for (const std::string& path : args.paths) extraction.select(path);

@@ -60,6 +60,21 @@ inline void print_disc_failure(std::FILE* err, const std::string& file, const st
         print_failure(err, file, error);
 }
 
+// Opens the container `file` into `reader` and its disc's tree over it into
+// `tree`, for the commands that read a disc's files; false after the message
+// of the failure.
+inline bool open_disc(const std::string& file, std::optional<qivpak::QivReader>& reader,
+                      std::optional<qivpak::DiscTree>& tree, std::FILE* err) {
+    try {
+        reader.emplace(open_container(file));
+        tree.emplace(*reader);
+        return true;
+    } catch (const std::exception& error) {
+        print_disc_failure(err, file, error);
+        return false;
+    }
+}
+
 // {"file": FILE, "error": MESSAGE} with "frame": N when a frame is named.
 inline JsonObject failure_json(const std::string& file, const std::exception& error) {
     JsonObject object;

@@ -110,13 +110,7 @@ void print_json(std::FILE* out, const std::vector<Listed>& items) {
 int ls_command(const LsArgs& args, Streams& io) {
     std::optional<qivpak::QivReader> reader;
     std::optional<qivpak::DiscTree> tree;
-    try {
-        reader.emplace(open_container(args.container));
-        tree.emplace(*reader);
-    } catch (const std::exception& error) {
-        print_disc_failure(io.err, args.container, error);
-        return EXIT_SOME_FAILED;
-    }
+    if (!open_disc(args.container, reader, tree, io.err)) return EXIT_SOME_FAILED;
     int status = EXIT_ALL_WELL;
     std::vector<Listed> items;
     const auto add = [&](const qivpak::DiscEntry& entry) { items.push_back({entry.path.substr(1), entry}); };

@@ -12,9 +12,20 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <string>
 #include <utility>
 
 namespace qivtest {
+
+// The verify lines of two images the qiv tests make, worked out once with
+// sha1sum, md5sum and Python's zlib.crc32, never by the code under test.
+inline const std::string kZerosLine =  // 20000 zero bytes
+    "zeros.qiv: 20000 bytes, crc32 972f5302, md5 b2fe457348de243a579a1591d3815170, "
+    "sha1 9bd7c3d157e82753fd2bf3a9df26bea49bc29caf\n";
+inline const std::string kTextLine =  // "qiv verify\n"
+    "text.qiv: 11 bytes, crc32 43d92781, md5 44d8dc089fa8de6a1fbd31c8dbcd15dd, "
+    "sha1 d71363c5b52b8831851504574eca837ecdfaa33c\n";
+
 
 using Areas = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
 
