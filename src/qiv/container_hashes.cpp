@@ -49,7 +49,8 @@ struct Job {
 void hash_containers(const std::vector<std::string>& files, const HashingOptions& options, const HashedFn& each) {
     const unsigned cpus = options.threads != 0 ? options.threads : qivpak::available_cpus();
     std::optional<HashCache> cache;
-    if (options.use_cache && !HashCache::default_path().empty()) cache.emplace(HashCache::default_path(), options.warnings);
+    if (const std::string place = options.use_cache ? HashCache::default_path() : std::string(); !place.empty())
+        cache.emplace(place, options.warnings);
 
     std::vector<Job> jobs(files.size());
     std::size_t to_hash = 0;

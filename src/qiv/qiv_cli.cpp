@@ -41,6 +41,11 @@ void add_threads(CLI::App& command, unsigned& threads) {
 }
 
 // The flag of every command that hashes containers.
+// --dat FILE: one file each time, so that the names after it stay containers.
+CLI::Option* add_dats(CLI::App& command, std::vector<std::string>& dats, const std::string& help) {
+    return command.add_option("--dat", dats, help)->allow_extra_args(false);
+}
+
 void add_no_cache(CLI::App& command, bool& no_cache) {
     command.add_flag("--no-cache", no_cache, "read every container, and keep no hashes in the hash cache");
 }
@@ -89,8 +94,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     CLI::App* verify_cmd =
         app.add_subcommand("verify", "read every frame and compute CRC32, MD5 and SHA-1 of each image");
     verify_cmd->add_option("containers", verify.containers, "QIV containers, or folders of them")->required();
-    verify_cmd->add_option("--dat", verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat")
-        ->allow_extra_args(false);  // one file each time: the names after it stay containers
+    add_dats(*verify_cmd, verify.dats, "DAT file (Logiqx XML) to find the images in; may repeat");
     verify_cmd->add_flag("--json", verify.json, "one JSON document for scripts");
     add_threads(*verify_cmd, verify.threads);
     add_recursive(*verify_cmd, recursive);
@@ -128,9 +132,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     CLI::App* report_cmd = app.add_subcommand(
         "report", "which roms of DAT files the containers hold, which are missing or bad, and which containers are extra");
     report_cmd->add_option("containers", report.containers, "QIV containers, or folders of them")->required();
-    report_cmd->add_option("--dat", report.dats, "DAT file (Logiqx XML) whose roms are looked for; may repeat")
-        ->required()
-        ->allow_extra_args(false);
+    add_dats(*report_cmd, report.dats, "DAT file (Logiqx XML) whose roms are looked for; may repeat")->required();
     report_cmd->add_flag("--json", report.json, "one JSON document for scripts");
     report_cmd->add_option("--fixdat", report.fixdat, "write a DAT of the roms that no container holds to this file");
     add_threads(*report_cmd, report.threads);
@@ -141,9 +143,7 @@ int run_qiv(const std::vector<std::string>& args, Streams& io) {
     CLI::App* rename_cmd =
         app.add_subcommand("rename", "name each container that holds a rom of DAT files after that rom");
     rename_cmd->add_option("containers", rename.containers, "QIV containers, or folders of them")->required();
-    rename_cmd->add_option("--dat", rename.dats, "DAT file (Logiqx XML) to find the images in; may repeat")
-        ->required()
-        ->allow_extra_args(false);
+    add_dats(*rename_cmd, rename.dats, "DAT file (Logiqx XML) to find the images in; may repeat")->required();
     rename_cmd->add_flag("--dry-run", rename.dry_run, "say what would be renamed, and rename nothing");
     add_threads(*rename_cmd, rename.threads);
     add_no_cache(*rename_cmd, rename.no_cache);
